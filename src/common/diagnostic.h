@@ -1,0 +1,14 @@
+// The one way the converter reports anything: a line on standard error that
+// starts with the program's name.
+#pragma once
+
+/// The part of argv[0] after its last slash; empty until set_program_name.
+extern const char* program_name;
+
+/// Takes the program's name from argv[0]: the text after the last '/',
+/// all of it when there is none, empty when it ends in '/'.
+void set_program_name(const char* argv0);
+
+/// Writes "<program_name>: ", the printf-formatted message and a newline to
+/// standard error, as one line.
+void print_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,92 @@
+// Block reads and writes with EINTR retried and short writes completed.
+#include "convert/byte_stream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+void byte_reader::attach(int fd) {
+    fd_ = fd;
+    at_end_ = false;
+    failed_ = false;
+    error_number_ = 0;
+    start_ = end_ = 0;
+}
+
+bool byte_reader::fill() {
+    if (at_end_ || failed_)
+        return false;
+    if (start_ == end_) {
+        start_ = end_ = 0;
+    } else if (end_ == STREAM_BUFFER_SIZE) {
+        std::memmove(buffer_, buffer_ + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+    }
+    for (;;) {
+        ssize_t count = ::read(fd_, buffer_ + end_, STREAM_BUFFER_SIZE - end_);
+        if (count > 0) {
+            end_ += static_cast<std::size_t>(count);
+            return true;
+        }
+        if (count == 0) {
+            at_end_ = true;
+            return false;
+        }
+        if (errno != EINTR) {
+            fail(errno);
+            return false;
+        }
+    }
+}
+
+void byte_reader::fail(int error_number) {
+    failed_ = true;
+    error_number_ = error_number;
+}
+
+void byte_writer::attach(int fd) {
+    fd_ = fd;
+    failed_ = false;
+    refusing_ = false;
+    error_number_ = 0;
+    bytes_written_ = 0;
+    used_ = 0;
+}
+
+void byte_writer::write(const unsigned char* bytes, std::size_t count) {
+    while (count > 0) {
+        if (used_ == STREAM_BUFFER_SIZE)
+            flush();
+        std::size_t room = STREAM_BUFFER_SIZE - used_;
+        std::size_t part = count < room ? count : room;
+        std::memcpy(buffer_ + used_, bytes, part);
+        used_ += part;
+        bytes_written_ += part;
+        bytes += part;
+        count -= part;
+    }
+}
+
+void byte_writer::flush() {
+    std::size_t done = 0;
+    while (done < used_ && !refusing_) {
+        ssize_t count = ::write(fd_, buffer_ + done, used_ - done);
+        if (count > 0) {
+            done += static_cast<std::size_t>(count);
+        } else if (count == 0 || errno != EINTR) {
+            // The target is broken: keep its error and stop handing it data,
+            // but let the conversion run on to its end as a stream would.
+            fail(count == 0 ? EIO : errno);
+            refusing_ = true;
+        }
+    }
+    if (refusing_)
+        bytes_written_ -= used_ - done;
+    used_ = 0;
+}
+
+void byte_writer::fail(int error_number) {
+    failed_ = true;
+    error_number_ = error_number;
+}

@@ -1,0 +1,74 @@
+// Source and target streams: a file descriptor with a fixed block buffer, so
+// that the conversion makes one system call per block, never per character,
+// and uses the same memory whatever the size of the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+
+/// Reads a descriptor in blocks. Like a stdio stream it keeps an error
+/// indicator, and with it the error number of the failure.
+class byte_reader {
+  public:
+    /// Starts reading fd from the beginning of a fresh buffer.
+    void attach(int fd);
+    int fd() const { return fd_; }
+
+    /// Makes more bytes available after those not yet consumed. Returns false
+    /// at the end of the input or after a failure, which sets the indicator.
+    bool fill();
+    const unsigned char* data() const { return buffer_ + start_; }
+    std::size_t available() const { return end_ - start_; }
+    void consume(std::size_t count) { start_ += count; }
+
+    /// Sets the error indicator: reading ends as if at the end of input.
+    void fail(int error_number);
+    bool failed() const { return failed_; }
+    int error_number() const { return error_number_; }
+
+  private:
+    int fd_ = -1;
+    bool at_end_ = false;
+    bool failed_ = false;
+    int error_number_ = 0;
+    std::size_t start_ = 0;
+    std::size_t end_ = 0;
+    unsigned char buffer_[STREAM_BUFFER_SIZE];
+};
+
+/// Writes a descriptor in blocks. A failed write(2) sets the error indicator
+/// and every later byte is dropped; fail() sets the indicator alone.
+class byte_writer {
+  public:
+    void attach(int fd);
+    int fd() const { return fd_; }
+
+    void put(unsigned char byte) {
+        if (used_ == STREAM_BUFFER_SIZE)
+            flush();
+        buffer_[used_++] = byte;
+        ++bytes_written_;
+    }
+    void write(const unsigned char* bytes, std::size_t count);
+    /// Hands the buffered bytes to the system.
+    void flush();
+
+    /// Bytes the stream has taken, not counting those it dropped after a
+    /// failed write(2).
+    std::uint64_t bytes_written() const { return bytes_written_; }
+
+    void fail(int error_number);
+    bool failed() const { return failed_; }
+    int error_number() const { return error_number_; }
+
+  private:
+    int fd_ = -1;
+    bool failed_ = false;
+    bool refusing_ = false;
+    int error_number_ = 0;
+    std::uint64_t bytes_written_ = 0;
+    std::size_t used_ = 0;
+    unsigned char buffer_[STREAM_BUFFER_SIZE];
+};

@@ -1,0 +1,27 @@
+// The conversion engine: one pass from the open source stream to the open
+// target stream, in one of the four directions between host and CP/M text.
+#pragma once
+
+#include <cstddef>
+
+/// ^Z: the end of the text in a CP/M file, and the fill after it.
+constexpr unsigned char CPM_END_MARK = 0x1A;
+/// CP/M files are whole records of this many bytes.
+constexpr std::size_t CPM_RECORD_SIZE = 128;
+
+/// Converts the source into the target as the run state says, completes a
+/// CP/M target, then reports read errors, write errors (naming write_name)
+/// and untranslatable characters, in that order. Returns 0 when the
+/// conversion succeeded and -1 when it failed.
+int run_conversion(const char* write_name);
+
+void convert_host_to_host();
+void convert_host_to_cpm();
+void convert_cpm_to_cpm();
+void convert_cpm_to_host();
+
+/// Writes the end mark (with -z) and the ^Z fill up to a whole record.
+void complete_cpm_target();
+
+/// Clears the engine's record of untranslatable characters. For tests only.
+void reset_engine_for_testing();

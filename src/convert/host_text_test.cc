@@ -1,0 +1,137 @@
+// Host text decoding and encoding over the block streams: sequences cut by a
+// block boundary, invalid and truncated input, unencodable characters.
+#include "convert/host_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+class HostText : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(std::setlocale(LC_CTYPE, "C.UTF-8")); }
+    void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
+
+    // Decodes bytes through a byte_reader on a temporary file.
+    std::wstring decode(const std::string& bytes, byte_reader& source) {
+        std::FILE* file = std::tmpfile();
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fflush(file);
+        std::rewind(file);
+        source.attach(fileno(file));
+        host_text_reader input(source);
+        std::wstring text;
+        wchar_t c;
+        while (input.next(c))
+            text += c;
+        std::fclose(file);
+        return text;
+    }
+
+    std::string encode(const std::wstring& text, byte_writer& target) {
+        std::FILE* file = std::tmpfile();
+        target.attach(fileno(file));
+        host_text_writer output(target);
+        for (wchar_t c : text)
+            output.put(c);
+        target.flush();
+        std::rewind(file);
+        std::string bytes;
+        int byte;
+        while ((byte = std::fgetc(file)) != EOF)
+            bytes += static_cast<char>(byte);
+        std::fclose(file);
+        return bytes;
+    }
+
+    static byte_reader reader;
+    static byte_writer writer;
+};
+
+byte_reader HostText::reader;
+byte_writer HostText::writer;
+
+TEST_F(HostText, SequencesAcrossBlockBoundaries) {
+    // Four-, three- and two-byte sequences each cut by the end of a block.
+    for (std::size_t before : {STREAM_BUFFER_SIZE - 1, STREAM_BUFFER_SIZE - 2, STREAM_BUFFER_SIZE - 3}) {
+        std::string bytes(before, 'a');
+        bytes += "\xf0\x9f\x98\x80\xe2\x82\xac\xc3\xa9z";
+        std::wstring text = decode(bytes, reader);
+        EXPECT_FALSE(reader.failed());
+        EXPECT_EQ(text, std::wstring(before, L'a') + L"\U0001F600\u20ac\u00e9z");
+    }
+}
+
+struct bad_input_case {
+    const char* name;
+    std::string bytes;
+    std::wstring decoded;
+};
+
+void PrintTo(const bad_input_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HostTextBadInput : public HostText, public testing::WithParamInterface<bad_input_case> {};
+
+TEST_P(HostTextBadInput, EndsWithIllegalSequenceError) {
+    std::wstring text = decode(GetParam().bytes, reader);
+    EXPECT_TRUE(reader.failed());
+    EXPECT_EQ(reader.error_number(), EILSEQ);
+    EXPECT_EQ(text, GetParam().decoded);
+}
+
+const bad_input_case BAD_INPUTS[] = {
+    {"StrayContinuation", "ab\x80" "cd", L"ab"},
+    {"TruncatedAtEnd", "ab\xe2\x82", L"ab"},
+    {"TruncatedByNextLead", "ab\xe2\x82\xc3\xa9", L"ab"},
+    {"Overlong", "\xc0\xaf", L""},
+    {"Surrogate", "x\xed\xa0\x80", L"x"},
+    {"TruncatedAtBlockEnd", std::string(STREAM_BUFFER_SIZE - 1, 'a') + "\xf0\x9f\x98",
+     std::wstring(STREAM_BUFFER_SIZE - 1, L'a')},
+};
+
+INSTANTIATE_TEST_SUITE_P(, HostTextBadInput, testing::ValuesIn(BAD_INPUTS),
+                         testing::PrintToStringParamName());
+
+TEST_F(HostText, NulCharacterIsOneByte) {
+    std::wstring text = decode(std::string("a\0b", 3), reader);
+    EXPECT_FALSE(reader.failed());
+    EXPECT_EQ(text, std::wstring(L"a\0b", 3));
+}
+
+TEST_F(HostText, UnencodableCharacterIsDroppedAndWritingGoesOn) {
+    std::setlocale(LC_CTYPE, "C");
+    std::string bytes = encode(L"a\u00e9b\u2013c", writer);
+    EXPECT_EQ(bytes, "abc");
+    EXPECT_TRUE(writer.failed());
+    EXPECT_EQ(writer.error_number(), EILSEQ);
+}
+
+TEST_F(HostText, EncodesInTheLocale) {
+    std::string bytes = encode(L"\u00e9\u20ac\U0001F600", writer);
+    EXPECT_FALSE(writer.failed());
+    EXPECT_EQ(bytes, "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+}
+
+TEST(ByteWriter, RefusedBytesAreNotCounted) {
+    static byte_writer full;
+    int fd = open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    full.attach(fd);
+    for (int i = 0; i < 1000; ++i)
+        full.put('x');
+    full.flush();
+    EXPECT_TRUE(full.failed());
+    EXPECT_EQ(full.error_number(), ENOSPC);
+    EXPECT_EQ(full.bytes_written(), 0u);
+    close(fd);
+}
+
+} // namespace

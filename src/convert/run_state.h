@@ -1,0 +1,32 @@
+// The state of one run: which file is the source and which the target, in
+// which format each is, their open streams and the option flags. The driver
+// sets it during start-up; the engine only reads it.
+#pragma once
+
+#include "convert/byte_stream.h"
+
+/// The names that stand for the standard streams in messages.
+constexpr char STDIN_NAME[] = "<stdin>";
+constexpr char STDOUT_NAME[] = "<stdout>";
+
+extern const char* source_name;
+extern bool source_is_stdin;
+/// True: the source is host text (-u); false: CP/M text (-c).
+extern bool source_is_host;
+extern byte_reader source_stream;
+
+extern const char* target_name;
+extern bool target_is_stdout;
+/// True: the target is host text (-u); false: CP/M text (-c).
+extern bool target_is_host;
+extern byte_writer target_stream;
+
+/// -z: every CP/M target ends with at least one ^Z.
+extern bool always_terminate;
+/// -i: untranslatable characters are dropped without a report.
+extern bool ignore_unconvertible;
+/// -e: untranslatable characters make the run fail.
+extern bool unconvertible_is_error;
+
+/// Returns the run state to its state at process start. For tests only.
+void reset_run_state_for_testing();

@@ -1,0 +1,146 @@
+// The command line as users type it: options, their errors and the usage text.
+#include <gtest/gtest.h>
+
+#include "run_converter.h"
+
+namespace {
+
+const std::string P = "vorbix-convert: ";
+const std::string CONFIG_ERROR = P + "command line or configuration error\n";
+
+struct command_line_case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string messages; // printed before the usage text
+};
+
+void PrintTo(const command_line_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CommandLineErrors : public testing::TestWithParam<command_line_case> {};
+
+TEST_P(CommandLineErrors, PrintMessagesInOrderThenUsageOnce) {
+    const command_line_case& c = GetParam();
+    scratch_dir scratch;
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process(c.args, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, c.messages + usage_text() + CONFIG_ERROR);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(scratch.entries().empty()) << "no file may be created";
+}
+
+const command_line_case COMMAND_LINE_ERRORS[] = {
+    {"HelpWithAnotherWord", {"-h", "-a"}, P + "invalid option -h\n"},
+    {"HelpGrouped", {"-ah"}, P + "invalid option -h\n"},
+    {"UnknownLetter", {"-x"}, P + "invalid option -x\n"},
+    {"MissingArgumentOfC", {"-c"}, P + "invalid option -c\n"},
+    {"MissingArgumentOfU", {"-u", "a", "-u"}, P + "invalid option -u\n"},
+    {"MissingArgumentOfF", {"-f"}, P + "invalid option -f\n"},
+    {"RepeatedFlagEachTime",
+     {"-a", "-a", "-a"},
+     P + "option -a may be specified only once\n" + P + "option -a may be specified only once\n"},
+    {"RepeatedGroupedFlags", {"-zez", "-e"},
+     P + "option -z may be specified only once\n" + P + "option -e may be specified only once\n"},
+    {"RepeatedConfigFile", {"-f", "x", "-fy"}, P + "option -f may be specified only once\n"},
+    {"RepeatedIgnore", {"-i", "-i"}, P + "option -i may be specified only once\n"},
+    {"ThirdFile", {"-u", "a", "-u", "b", "-u", "c"}, P + "source and target already specified\n"},
+    {"FourthFile", {"-u", "a", "-c", "b", "-c", "c", "-u", "d"},
+     P + "source and target already specified\n" + P + "source and target already specified\n"},
+    {"CpmStdinAsSource", {"-c", "-"}, P + "stdin/stdout only allowed for Unix files\n"},
+    {"CpmStdoutAsTarget", {"-u", "a", "-c", "-"}, P + "stdin/stdout only allowed for Unix files\n"},
+    {"ThirdFileAsCpmStdout", {"-u", "a", "-u", "b", "-c", "-"},
+     P + "source and target already specified\n" + P + "stdin/stdout only allowed for Unix files\n"},
+    {"Positional", {"-u", "a", "b"}, P + "positional arguments are not allowed\n"},
+    {"PositionalAfterDashDash", {"-u", "a", "--", "b"}, P + "positional arguments are not allowed\n"},
+    // The option after the first word is never read: no "-z" message, no reordering.
+    {"OptionAfterPositional", {"-u", "a", "b", "-z", "-z"}, P + "positional arguments are not allowed\n"},
+    {"LoneDashIsPositional", {"-"}, P + "positional arguments are not allowed\n"},
+    {"IgnoreAndError", {"-i", "-e"}, P + "options -i and -e are mutually exclusive\n"},
+    {"AllInOrder", {"-a", "-q", "-a", "-i", "-c", "-", "-e", "word"},
+     P + "invalid option -q\n" + P + "option -a may be specified only once\n" + P +
+         "stdin/stdout only allowed for Unix files\n" + P + "positional arguments are not allowed\n" +
+         P + "options -i and -e are mutually exclusive\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(, CommandLineErrors, testing::ValuesIn(COMMAND_LINE_ERRORS),
+                         testing::PrintToStringParamName());
+
+TEST(CommandLine, HelpAloneIsUsageAndSuccess) {
+    run_result result = run_converter_process({"-h"}, {});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, usage_text());
+    EXPECT_EQ(result.out, "");
+}
+
+TEST(CommandLine, ProgramNameIsLastPathComponent) {
+    // The harness runs the binary under the name "vorbix-convert"; a path in
+    // argv[0] must not show in messages.
+    run_result result = run_converter_process({"-x"}, {});
+    EXPECT_EQ(result.err.substr(0, P.size() + 17), P + "invalid option -x");
+}
+
+TEST(CommandLine, LocaleThatCannotBeSetIsFatal) {
+    run_options options;
+    options.environment = {"LC_ALL=xx_NOWHERE.UTF-8"};
+    run_result result = run_converter_process({"-h"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "setlocale(LC_CTYPE) failed\n");
+}
+
+struct default_streams_case {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+void PrintTo(const default_streams_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DefaultStreams : public testing::TestWithParam<default_streams_case> {};
+
+// Every spelling of "standard input to standard output" copies host text.
+TEST_P(DefaultStreams, CopyHostTextFromStdinToStdout) {
+    run_options options;
+    options.stdin_data = "caf\xc3\xa9\r\n\x1a tail";
+    run_result result = run_converter_process(GetParam().args, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, options.stdin_data);
+}
+
+const default_streams_case DEFAULT_STREAMS[] = {
+    {"NoArguments", {}},
+    {"StdinExplicit", {"-u", "-"}},
+    {"BothExplicit", {"-u", "-", "-u", "-"}},
+    {"FlagsHaveNoEffect", {"-a", "-z", "-e"}},
+    {"GroupedFlags", {"-azi"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(, DefaultStreams, testing::ValuesIn(DEFAULT_STREAMS),
+                         testing::PrintToStringParamName());
+
+TEST(CommandLine, CpmSourceAloneGoesToStdoutAsHostText) {
+    scratch_dir scratch;
+    write_file(scratch / "f.cpm", "A\r\nB\r\n\x1a\x1a\x1a");
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process({"-c", "f.cpm"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "A\nB\n");
+    EXPECT_EQ(scratch.entries(), std::vector<std::string>{"f.cpm"});
+}
+
+TEST(CommandLine, ArgumentInSameWordAndNamesBeginningWithDash) {
+    scratch_dir scratch;
+    write_file(scratch / "-in", "x\n");
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process({"-u-in", "-c", "-out"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "-out"), "x\r\n" + std::string(125, '\x1a'));
+}
+
+} // namespace

@@ -1,0 +1,276 @@
+// Whole conversions in each direction: the bytes that come out, the messages
+// and the exit status, through files and through the standard streams.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "run_converter.h"
+
+namespace {
+
+const std::string P = "vorbix-convert: ";
+const std::string Z(1, '\x1a');
+
+std::string fill(std::size_t count) {
+    return std::string(count, '\x1a');
+}
+
+enum class format { host, cpm };
+
+struct conversion_case {
+    const char* name;
+    format from;
+    format to;
+    std::vector<std::string> flags;
+    std::string input;
+    std::string output;
+    std::string messages = "";
+    int status = 0;
+};
+
+void PrintTo(const conversion_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Conversion : public testing::TestWithParam<conversion_case> {};
+
+// Runs the case file to file; a failing run must leave no target and no
+// temporary file behind.
+TEST_P(Conversion, FileToFile) {
+    const conversion_case& c = GetParam();
+    scratch_dir scratch;
+    write_file(scratch / "src", c.input);
+    std::vector<std::string> args = c.flags;
+    args.insert(args.end(), {c.from == format::host ? "-u" : "-c", "src",
+                             c.to == format::host ? "-u" : "-c", "dst"});
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process(args, options);
+    std::string expected_messages = c.messages;
+    for (std::size_t at; (at = expected_messages.find("$SRC")) != std::string::npos;)
+        expected_messages.replace(at, 4, "src");
+    EXPECT_EQ(result.err, expected_messages);
+    EXPECT_EQ(result.status, c.status);
+    if (c.status == 0) {
+        EXPECT_EQ(read_file(scratch / "dst"), c.output);
+        EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"dst", "src"}));
+    } else {
+        EXPECT_EQ(scratch.entries(), std::vector<std::string>{"src"});
+    }
+}
+
+// The same case with host text on the standard streams where the format allows.
+TEST_P(Conversion, ThroughStandardStreams) {
+    const conversion_case& c = GetParam();
+    scratch_dir scratch;
+    std::vector<std::string> args = c.flags;
+    run_options options;
+    options.working_dir = scratch.path();
+    std::string source = "<stdin>";
+    if (c.from == format::host) {
+        options.stdin_data = c.input;
+    } else {
+        write_file(scratch / "src", c.input);
+        args.insert(args.end(), {"-c", "src"});
+        source = "src";
+    }
+    if (c.to == format::cpm) {
+        if (c.from == format::host)
+            args.insert(args.end(), {"-u", "-"});
+        args.insert(args.end(), {"-c", "dst"});
+    }
+    run_result result = run_converter_process(args, options);
+    std::string expected_messages = c.messages;
+    for (std::size_t at; (at = expected_messages.find("$SRC")) != std::string::npos;)
+        expected_messages.replace(at, 4, source);
+    EXPECT_EQ(result.err, expected_messages);
+    EXPECT_EQ(result.status, c.status);
+    if (c.to == format::host) {
+        // Standard output gets the text as far as it was converted, even when
+        // the run fails.
+        if (c.status == 0) {
+            EXPECT_EQ(result.out, c.output);
+        }
+    } else if (c.status == 0) {
+        EXPECT_EQ(read_file(scratch / "dst"), c.output);
+    } else {
+        EXPECT_FALSE(file_exists(scratch / "dst"));
+    }
+}
+
+const std::string WARNING = P + "warning: $SRC contains untranslateable characters\n";
+const std::string UNTRANSLATABLE = P + "$SRC contains untranslateable characters\n";
+const std::string BAD_SEQUENCE = P + "read error on $SRC: Invalid or incomplete multibyte or wide character\n";
+
+const conversion_case CONVERSIONS[] = {
+    // CP/M to host: CR LF becomes LF, a lone CR stays, the text ends at the first ^Z.
+    {"CpmLinesToHost", format::cpm, format::host, {}, "A\r\nA\r\n" + Z, "A\nA\n"},
+    {"CpmLoneLf", format::cpm, format::host, {}, "A\n", "A\n"},
+    {"CpmLoneCr", format::cpm, format::host, {}, "A\rA", "A\rA"},
+    {"CpmCrCrLf", format::cpm, format::host, {}, "A\r\r\n", "A\r\n"},
+    {"CpmCrAtEnd", format::cpm, format::host, {}, "A\r", "A\r"},
+    {"CpmCrBeforeEndMark", format::cpm, format::host, {}, "A\r" + Z + "A", "A\r"},
+    {"CpmLfCr", format::cpm, format::host, {}, "A\n\rB\r\n", "A\n\rB\n"},
+    {"CpmEndMarkFirst", format::cpm, format::host, {}, Z + "A\r\n", ""},
+    {"CpmEmpty", format::cpm, format::host, {}, "", ""},
+    {"CpmGarbageAfterEndMark", format::cpm, format::host, {}, "ok\r\n" + Z + "\xff\xfe stale\r\n", "ok\n"},
+    {"CpmControlBytesPass", format::cpm, format::host, {}, std::string("\t\x0c\x01\x1b\x7f\x00", 6), "\t\x0c\x01\x1b\x7f" + std::string(1, '\0')},
+    {"CpmNulPadding", format::cpm, format::host, {}, "END\r\n" + std::string(3, '\0'), "END\n" + std::string(3, '\0')},
+    // Bytes without an entry in "vt52" are dropped and reported.
+    {"CpmHighBytesWarn", format::cpm, format::host, {}, "ab\xe9\xa0" "c\r\n", "abc\n", WARNING},
+    {"CpmHighBytesError", format::cpm, format::host, {"-e"}, "ab\xe9" "c", "", UNTRANSLATABLE, 1},
+    {"CpmHighBytesIgnored", format::cpm, format::host, {"-i"}, "ab\xe9" "c", "abc"},
+    {"CpmUntranslatableAfterEndMarkNotSeen", format::cpm, format::host, {"-e"}, "a" + Z + "\xe9", "a"},
+    {"CpmToHostIgnoresZ", format::cpm, format::host, {"-z"}, "A\r\n", "A\n"},
+
+    // Host to CP/M: LF becomes CR LF, then ^Z fills the last record.
+    {"HostEmpty", format::host, format::cpm, {}, "", ""},
+    {"HostEmptyTerminated", format::host, format::cpm, {"-z"}, "", fill(128)},
+    {"HostOneLine", format::host, format::cpm, {}, "A\n", "A\r\n" + fill(125)},
+    {"HostNoFinalNewline", format::host, format::cpm, {}, "A", "A" + fill(127)},
+    {"HostCrLfBecomesCrCrLf", format::host, format::cpm, {}, "A\r\n", "A\r\r\n" + fill(124)},
+    {"Host127Bytes", format::host, format::cpm, {}, std::string(127, 'x'), std::string(127, 'x') + Z},
+    {"Host127BytesTerminated", format::host, format::cpm, {"-z"}, std::string(127, 'x'), std::string(127, 'x') + Z},
+    {"Host128Bytes", format::host, format::cpm, {}, std::string(126, 'x') + "\n", std::string(126, 'x') + "\r\n"},
+    {"Host128BytesTerminated", format::host, format::cpm, {"-z"}, std::string(126, 'x') + "\n", std::string(126, 'x') + "\r\n" + fill(128)},
+    {"Host200Bytes", format::host, format::cpm, {"-z"}, std::string(200, 'x'), std::string(200, 'x') + fill(56)},
+    {"HostControlCharacters", format::host, format::cpm, {}, "\t\x1a\x7f", "\t\x1a\x7f" + fill(125)},
+    {"HostUntranslatableWarn", format::host, format::cpm, {}, "caf\xc3\xa9\n", "caf\r\n" + fill(123), WARNING},
+    {"HostUntranslatableError", format::host, format::cpm, {"-e"}, "caf\xc3\xa9\n", "", UNTRANSLATABLE, 1},
+    {"HostUntranslatableIgnored", format::host, format::cpm, {"-i", "-z"}, "\xe2\x96\x88", fill(128)},
+    {"HostInvalidSequence", format::host, format::cpm, {}, "AB\xff" "C\n", "", BAD_SEQUENCE, 1},
+    {"HostTruncatedSequenceAtEnd", format::host, format::cpm, {}, "AB\xc3", "", BAD_SEQUENCE, 1},
+    {"HostInvalidAndUntranslatable", format::host, format::cpm, {},
+     "\xc3\xa9\xff", "", BAD_SEQUENCE + WARNING, 1},
+
+    // CP/M to CP/M: the text up to the first ^Z, with a fresh end and fill.
+    {"CpmCopyFullRecord", format::cpm, format::cpm, {}, std::string(128, 'x'), std::string(128, 'x')},
+    {"CpmCopyFullRecordTerminated", format::cpm, format::cpm, {"-z"}, std::string(128, 'x'), std::string(128, 'x') + fill(128)},
+    {"CpmCopyStopsAtEndMark", format::cpm, format::cpm, {}, "AB\r\n" + Z + "old", "AB\r\n" + fill(124)},
+    {"CpmCopyKeepsBytes", format::cpm, format::cpm, {"-e"}, "\xe9\r\r\n\n", "\xe9\r\r\n\n" + fill(123)},
+    {"CpmCopyEmpty", format::cpm, format::cpm, {}, Z, ""},
+    {"CpmCopyEmptyTerminated", format::cpm, format::cpm, {"-z"}, Z + "x", fill(128)},
+
+    // Host to host: a plain copy of valid text.
+    {"HostCopy", format::host, format::host, {"-e", "-z"}, "a\r\n\x1a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "a\r\n\x1a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+    {"HostCopyNul", format::host, format::host, {}, std::string("a\0b", 3), std::string("a\0b", 3)},
+    {"HostCopyInvalid", format::host, format::host, {}, "ok\n\x80", "", BAD_SEQUENCE, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(, Conversion, testing::ValuesIn(CONVERSIONS),
+                         testing::PrintToStringParamName());
+
+TEST(ConversionRun, TextBeforeInvalidSequenceReachesStdout) {
+    run_options options;
+    options.stdin_data = "line 1\nline 2\xc3(";
+    run_result result = run_converter_process({}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "line 1\nline 2");
+    EXPECT_EQ(result.err, P + "read error on <stdin>: Invalid or incomplete multibyte or wide character\n");
+}
+
+TEST(ConversionRun, CLocaleRejectsBytesAboveAscii) {
+    run_options options;
+    options.environment = {"LC_ALL=C"};
+    options.stdin_data = "caf\xc3\xa9";
+    run_result result = run_converter_process({}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "caf");
+}
+
+TEST(ConversionRun, LongTextCrossesBlockBoundaries) {
+    // Multibyte characters and CR LF pairs straddle the converter's internal
+    // block boundaries somewhere in this text.
+    std::string host;
+    std::string cpm;
+    for (int line = 0; line < 20000; ++line) {
+        host += "line \xc3\xa9 " + std::to_string(line) + "\n";
+        cpm += "line  " + std::to_string(line) + "\r\n";
+    }
+    scratch_dir scratch;
+    write_file(scratch / "in.txt", host);
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process({"-i", "-u", "in.txt", "-c", "out.cpm"}, options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::string expected = cpm + fill((128 - cpm.size() % 128) % 128);
+    EXPECT_EQ(read_file(scratch / "out.cpm"), expected);
+
+    result = run_converter_process({"-c", "out.cpm", "-u", "back.txt"}, options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::string back;
+    for (int line = 0; line < 20000; ++line)
+        back += "line  " + std::to_string(line) + "\n";
+    EXPECT_EQ(read_file(scratch / "back.txt"), back);
+}
+
+struct same_file_case {
+    const char* name;
+    const char* from;
+    const char* to;
+    std::string input;
+    std::string output;
+};
+
+void PrintTo(const same_file_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SameFile : public testing::TestWithParam<same_file_case> {};
+
+// The source is read whole before the temporary file replaces it.
+TEST_P(SameFile, SourceIsReplacedByItsConversion) {
+    const same_file_case& c = GetParam();
+    scratch_dir scratch;
+    write_file(scratch / "f", c.input);
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process({c.from, "f", c.to, "f"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "f"), c.output);
+    EXPECT_EQ(scratch.entries(), std::vector<std::string>{"f"});
+}
+
+const same_file_case SAME_FILE[] = {
+    {"HostToCpm", "-u", "-c", "a\nb\n", "a\r\nb\r\n" + fill(122)},
+    {"CpmToHost", "-c", "-u", "a\r\nb\r\n" + fill(122), "a\nb\n"},
+    {"CpmToCpm", "-c", "-c", "a\r\n" + Z + "old", "a\r\n" + fill(125)},
+    {"HostToHost", "-u", "-u", "a\nb", "a\nb"},
+};
+
+INSTANTIATE_TEST_SUITE_P(, SameFile, testing::ValuesIn(SAME_FILE),
+                         testing::PrintToStringParamName());
+
+TEST(ConversionRun, NewTargetHasDefaultPermissions) {
+    scratch_dir scratch;
+    write_file(scratch / "in", "x\n");
+    write_file(scratch / "out", "old");
+    ASSERT_EQ(chmod((scratch / "out").c_str(), 0600), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process({"-u", "in", "-u", "out"}, options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    struct stat status;
+    ASSERT_EQ(stat((scratch / "out").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(read_file(scratch / "out"), "x\n");
+}
+
+TEST(ConversionRun, SymbolicLinkTargetIsReplacedNotFollowed) {
+    scratch_dir scratch;
+    write_file(scratch / "in", "x\n");
+    write_file(scratch / "real", "old");
+    ASSERT_EQ(symlink("real", (scratch / "link").c_str()), 0);
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result = run_converter_process({"-u", "in", "-u", "link"}, options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "real"), "old");
+    EXPECT_EQ(read_file(scratch / "link"), "x\n");
+    struct stat status;
+    ASSERT_EQ(lstat((scratch / "link").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+}
+
+} // namespace

@@ -1,0 +1,224 @@
+// Failures at every step of a run: each gives its message and status 1, an
+// existing target stays byte-identical and no temporary file is left behind.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "run_converter.h"
+
+namespace {
+
+const std::string P = "vorbix-convert: ";
+const std::string OLD_TARGET = "old target\r\n\x1a";
+
+std::string temp_name(const std::string& target, pid_t pid) {
+    return target + ".temp." + std::to_string(pid);
+}
+
+class Failure : public testing::Test {
+  protected:
+    void SetUp() override {
+        options.working_dir = scratch.path();
+        write_file(scratch / "in.txt", "some text\n");
+        write_file(scratch / "out", OLD_TARGET);
+    }
+
+    void expect_target_untouched() {
+        EXPECT_EQ(read_file(scratch / "out"), OLD_TARGET);
+        for (const std::string& name : scratch.entries())
+            EXPECT_EQ(name.find(".temp."), std::string::npos) << name;
+    }
+
+    scratch_dir scratch;
+    run_options options;
+};
+
+TEST_F(Failure, MissingSource) {
+    run_result result = run_converter_process({"-u", "missing", "-c", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open missing: No such file or directory\n");
+    expect_target_untouched();
+}
+
+TEST_F(Failure, DirectoryAsSource) {
+    ASSERT_EQ(mkdir((scratch / "dir").c_str(), 0777), 0);
+    run_result result = run_converter_process({"-c", "dir", "-c", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "read error on dir: Is a directory\n");
+    expect_target_untouched();
+}
+
+TEST_F(Failure, TargetInMissingDirectory) {
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "nowhere/out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open " + temp_name("nowhere/out", result.pid) +
+                              ": No such file or directory\n");
+    expect_target_untouched();
+}
+
+TEST_F(Failure, UntranslatableWithErrorOption) {
+    write_file(scratch / "in.txt", "\xc3\xa9\n");
+    run_result result = run_converter_process({"-e", "-u", "in.txt", "-c", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "in.txt contains untranslateable characters\n");
+    expect_target_untouched();
+}
+
+TEST_F(Failure, InvalidSequenceInSource) {
+    write_file(scratch / "in.txt", std::string(100000, 'a') + "\xe2\x82");
+    run_result result = run_converter_process({"-u", "in.txt", "-u", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "read error on in.txt: Invalid or incomplete multibyte or wide character\n");
+    expect_target_untouched();
+}
+
+struct write_error_case {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+void PrintTo(const write_error_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WriteError : public Failure, public testing::WithParamInterface<write_error_case> {};
+
+// A file size limit makes the temporary file refuse data partway through.
+TEST_P(WriteError, NamesTemporaryFileAndKeepsTarget) {
+    std::string text;
+    while (text.size() < 300000)
+        text += "a line of text\n";
+    write_file(scratch / "in.txt", text);
+    write_file(scratch / "in.cpm", text + "\x1a");
+    options.file_size_limit = 100000;
+    run_result result = run_converter_process(GetParam().args, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "write error on " + temp_name("out", result.pid) + ": File too large\n");
+    expect_target_untouched();
+}
+
+const write_error_case WRITE_ERRORS[] = {
+    {"HostToCpm", {"-u", "in.txt", "-c", "out"}},
+    {"CpmToCpm", {"-c", "in.cpm", "-c", "out"}},
+    {"CpmToHost", {"-c", "in.cpm", "-u", "out"}},
+    {"HostToHost", {"-u", "in.txt", "-u", "out"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(, WriteError, testing::ValuesIn(WRITE_ERRORS),
+                         testing::PrintToStringParamName());
+
+TEST_F(Failure, FullStandardOutput) {
+    options.stdout_path = "/dev/full";
+    write_file(scratch / "f.cpm", "A\r\n\x1a");
+    run_result result = run_converter_process({"-c", "f.cpm"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "write error on <stdout>: No space left on device\n");
+}
+
+TEST_F(Failure, ClosedStandardOutput) {
+    options.close_stdout = true;
+    write_file(scratch / "f.cpm", "A\r\n\x1a");
+    run_result result = run_converter_process({"-c", "f.cpm"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "write error on <stdout>: Bad file descriptor\n");
+    EXPECT_EQ(read_file(scratch / "f.cpm"), "A\r\n\x1a");
+}
+
+TEST_F(Failure, RenameOntoNonEmptyDirectory) {
+    ASSERT_EQ(mkdir((scratch / "dir").c_str(), 0777), 0);
+    write_file(scratch / "dir/keep", "kept");
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "dir"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't rename " + temp_name("dir", result.pid) +
+                              " to dir: Is a directory\n");
+    EXPECT_EQ(read_file(scratch / "dir/keep"), "kept");
+    expect_target_untouched();
+}
+
+TEST_F(Failure, TemporaryNameTooLong) {
+    std::string target(250, 'n');
+    run_result result = run_converter_process({"-u", "in.txt", "-c", target}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open " + temp_name(target, result.pid) + ": File name too long\n");
+    expect_target_untouched();
+}
+
+TEST_F(Failure, LinkPlantedAtTemporaryNameIsNotFollowed) {
+    write_file(scratch / "victim", "victim's data");
+    std::string link_dir = scratch.path();
+    options.before_exec = [link_dir] {
+        std::string link = link_dir + "/out.temp." + std::to_string(getpid());
+        if (symlink((link_dir + "/victim").c_str(), link.c_str()) != 0)
+            _exit(125);
+    };
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open " + temp_name("out", result.pid) +
+                              ": Too many levels of symbolic links\n");
+    EXPECT_EQ(read_file(scratch / "victim"), "victim's data");
+    EXPECT_EQ(read_file(scratch / "out"), OLD_TARGET);
+}
+
+TEST_F(Failure, LeftoverTemporaryFileIsEmptiedAndUsed) {
+    options.before_exec = [this] {
+        write_file(scratch / ("out.temp." + std::to_string(getpid())), std::string(5000, '#'));
+    };
+    run_result result = run_converter_process({"-u", "in.txt", "-u", "out"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "out"), "some text\n");
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "out"}));
+}
+
+// Special files are written in place, never replaced by a plain file.
+class SpecialTarget : public Failure {
+  protected:
+    bool make_device(const char* name, unsigned minor) {
+        return mknod((scratch / name).c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0;
+    }
+    bool is_char_device(const char* name) {
+        struct stat status;
+        return stat((scratch / name).c_str(), &status) == 0 && S_ISCHR(status.st_mode);
+    }
+};
+
+TEST_F(SpecialTarget, NullDeviceIsWrittenNotReplaced) {
+    if (!make_device("null", 3))
+        GTEST_SKIP() << "cannot make device nodes here";
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "null"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(is_char_device("null"));
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "null", "out"}));
+}
+
+TEST_F(SpecialTarget, FullDeviceReportsTheTargetItself) {
+    if (!make_device("full", 7))
+        GTEST_SKIP() << "cannot make device nodes here";
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "full"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "write error on full: No space left on device\n");
+    EXPECT_TRUE(is_char_device("full"));
+    expect_target_untouched();
+}
+
+TEST_F(SpecialTarget, FifoIsWrittenInPlace) {
+    ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0666), 0);
+    // A reader holds the FIFO open, so the converter's open does not block;
+    // what it writes is drained after the run (it fits the pipe buffer).
+    int reader = open((scratch / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "fifo"}, options);
+    char buffer[512];
+    ssize_t count = read(reader, buffer, sizeof buffer);
+    close(reader);
+    EXPECT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(count, 128);
+    EXPECT_EQ(std::string(buffer, 12), "some text\r\n\x1a");
+    struct stat status;
+    ASSERT_EQ(stat((scratch / "fifo").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
+} // namespace

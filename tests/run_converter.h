@@ -1,0 +1,60 @@
+// Runs the built converter as a separate process in a scratch folder, the way
+// a user or a script would, and captures what it leaves behind.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+/// A scratch folder that is removed with everything in it at the end.
+class scratch_dir {
+  public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+
+    const std::string& path() const { return path_; }
+    /// The path of name inside the folder.
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    /// The names in the folder, sorted.
+    std::vector<std::string> entries() const;
+
+  private:
+    std::string path_;
+};
+
+struct run_options {
+    /// Working directory of the converter; the test's scratch folder.
+    std::string working_dir;
+    /// The whole environment of the converter.
+    std::vector<std::string> environment = {"LC_ALL=C.UTF-8"};
+    std::string stdin_data;
+    /// When not empty, standard output goes to this file instead of being captured.
+    std::string stdout_path;
+    bool close_stdout = false;
+    /// When nonzero, the file size limit in bytes, with SIGXFSZ ignored, so
+    /// that writing past it fails with EFBIG.
+    long file_size_limit = 0;
+    /// Runs in the child just before exec; getpid() there is the converter's pid.
+    std::function<void()> before_exec;
+};
+
+struct run_result {
+    int status = -1;
+    pid_t pid = 0;
+    std::string out;
+    std::string err;
+};
+
+/// Runs vorbix-convert with args (argv[0] is "vorbix-convert").
+run_result run_converter_process(const std::vector<std::string>& args, const run_options& options);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& contents);
+bool file_exists(const std::string& path);
+
+/// The usage text as the converter prints it, every line with its prefix.
+std::string usage_text();
