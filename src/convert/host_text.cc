@@ -5,10 +5,16 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <langinfo.h>
 
-host_text_reader::host_text_reader(byte_reader& bytes) : bytes_(bytes), state_() {}
+bool locale_is_utf8() {
+    return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+}
 
-bool host_text_reader::next(wchar_t& c) {
+host_text_reader::host_text_reader(byte_reader& bytes)
+    : bytes_(bytes), state_(), utf8_(locale_is_utf8()) {}
+
+bool host_text_reader::next_decoded(wchar_t& c) {
     for (;;) {
         std::size_t available = bytes_.available();
         if (available > 0) {
@@ -22,10 +28,12 @@ bool host_text_reader::next(wchar_t& c) {
                 // The sequence goes on past the buffered bytes; mbrtowc keeps
                 // its beginning in the state.
                 bytes_.consume(available);
+                in_sequence_ = true;
             } else {
                 // A null character is one byte long in the encodings of
                 // every host we run on.
                 bytes_.consume(used == 0 ? 1 : used);
+                in_sequence_ = false;
                 return true;
             }
         }
@@ -37,9 +45,10 @@ bool host_text_reader::next(wchar_t& c) {
     }
 }
 
-host_text_writer::host_text_writer(byte_writer& bytes) : bytes_(bytes), state_() {}
+host_text_writer::host_text_writer(byte_writer& bytes)
+    : bytes_(bytes), state_(), utf8_(locale_is_utf8()) {}
 
-void host_text_writer::put(wchar_t c) {
+void host_text_writer::put_encoded(wchar_t c) {
     char encoded[MB_LEN_MAX];
     std::size_t length = std::wcrtomb(encoded, c, &state_);
     if (length == static_cast<std::size_t>(-1)) {

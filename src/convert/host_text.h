@@ -16,11 +16,24 @@ class host_text_reader {
     /// Reads the next character into c. Returns false at the end of the input
     /// or on a failure; an invalid sequence, or one cut off by the end of the
     /// input, sets the reader's error indicator with EILSEQ.
-    bool next(wchar_t& c);
+    bool next(wchar_t& c) {
+        // UTF-8 keeps no shift state between characters, so a byte below
+        // 0x80 is a whole character unless a sequence is still open.
+        if (utf8_ && !in_sequence_ && bytes_.available() > 0 && bytes_.data()[0] < 0x80) {
+            c = bytes_.data()[0];
+            bytes_.consume(1);
+            return true;
+        }
+        return next_decoded(c);
+    }
 
   private:
+    bool next_decoded(wchar_t& c);
+
     byte_reader& bytes_;
     std::mbstate_t state_;
+    bool utf8_;
+    bool in_sequence_ = false;
 };
 
 /// Encodes host characters into a byte_writer.
@@ -31,9 +44,21 @@ class host_text_writer {
     /// Writes c in the locale's encoding. A character that the encoding
     /// cannot represent is not written and sets the error indicator with
     /// EILSEQ; the writing goes on.
-    void put(wchar_t c);
+    void put(wchar_t c) {
+        if (utf8_ && static_cast<unsigned long>(c) < 0x80)
+            bytes_.put(static_cast<unsigned char>(c));
+        else
+            put_encoded(c);
+    }
 
   private:
+    void put_encoded(wchar_t c);
+
     byte_writer& bytes_;
     std::mbstate_t state_;
+    bool utf8_;
 };
+
+/// Whether the locale's character type is UTF-8, in which every character
+/// below U+0080 is its own one byte whatever came before it.
+bool locale_is_utf8();
