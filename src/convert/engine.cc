@@ -11,7 +11,7 @@
 
 #include "charset/charset_tables.h"
 #include "common/diagnostic.h"
-#include "convert/host_text.h"
+#include "common/host_text.h"
 #include "convert/run_state.h"
 
 namespace {

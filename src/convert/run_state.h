@@ -3,7 +3,7 @@
 // sets it during start-up; the engine only reads it.
 #pragma once
 
-#include "convert/byte_stream.h"
+#include "common/byte_stream.h"
 
 /// The names that stand for the standard streams in messages.
 constexpr char STDIN_NAME[] = "<stdin>";

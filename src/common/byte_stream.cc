@@ -1,5 +1,5 @@
 // Block reads and writes with EINTR retried and short writes completed.
-#include "convert/byte_stream.h"
+#include "common/byte_stream.h"
 
 #include <cerrno>
 #include <cstring>

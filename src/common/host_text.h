@@ -6,7 +6,7 @@
 
 #include <cwchar>
 
-#include "convert/byte_stream.h"
+#include "common/byte_stream.h"
 
 /// Decodes host text from a byte_reader, one character per call.
 class host_text_reader {

@@ -1,6 +1,6 @@
 // Multibyte decoding and encoding with mbrtowc and wcrtomb, carrying the
 // shift state across block boundaries.
-#include "convert/host_text.h"
+#include "common/host_text.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
 // Host text decoding and encoding over the block streams: sequences cut by a
 // block boundary, invalid and truncated input, unencodable characters.
-#include "convert/host_text.h"
+#include "common/host_text.h"
 
 #include <gtest/gtest.h>
 

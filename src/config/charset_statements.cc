@@ -1,0 +1,91 @@
+// The character-set statements. "char", "alt char" and "unprintable" write
+// straight into the tables and the substitute; "charset" and "alt charset"
+// only choose the columns that complete the tables once the file is accepted.
+#include "config/charset_statements.h"
+
+#include <cwchar>
+
+#include "charset/charset_tables.h"
+#include "config/config_diagnostic.h"
+#include "config/lexer.h"
+#include "config/settings.h"
+
+namespace {
+
+constexpr int UNSET = -1;
+constexpr std::uint64_t HIGHEST_CPM_CODE = 255;
+
+// Reads = "<text>" with at most one character and hands the text over to
+// destination, which takes ownership of it.
+statement_result take_one_character_string(wchar_t*& destination) {
+    next_token();
+    if (token_kind != TOKEN_EQUALS) {
+        report_expected("=");
+        return STATEMENT_FAULTY;
+    }
+    next_token();
+    if (token_kind != TOKEN_STRING) {
+        report_expected("string");
+        return STATEMENT_FAULTY;
+    }
+    if (std::wcslen(token_string) > 1) {
+        print_config_diagnostic("string may contain only one character");
+        return STATEMENT_FAULTY;
+    }
+    destination = token_string;
+    token_string = nullptr;
+    next_token();
+    return STATEMENT_ACCEPTED;
+}
+
+} // namespace
+
+statement_result parse_charset_statement(bool alternate) {
+    int& column = alternate ? pending_values.alt_charset_column : pending_values.charset_column;
+    if (column != UNSET) {
+        report_redefined(alternate ? "alt charset" : "charset");
+        return STATEMENT_FAULTY;
+    }
+    next_token();
+    if (token_kind != TOKEN_EQUALS) {
+        report_expected("=");
+        return STATEMENT_FAULTY;
+    }
+    next_token();
+    if (token_kind != TOKEN_IDENTIFIER) {
+        report_expected("charset name");
+        return STATEMENT_FAULTY;
+    }
+    for (int candidate = 0; candidate < BUILTIN_CHARSET_COUNT; ++candidate) {
+        if (std::wcscmp(token_text, BUILTIN_CHARSET_NAMES[candidate]) == 0) {
+            column = candidate;
+            next_token();
+            return STATEMENT_ACCEPTED;
+        }
+    }
+    report_invalid("charset name");
+    return STATEMENT_FAULTY;
+}
+
+statement_result parse_char_statement(bool alternate) {
+    charset_entries& table = alternate ? alt_charset_table : charset_table;
+    next_token();
+    if (token_kind != TOKEN_NUMBER || token_number > HIGHEST_CPM_CODE) {
+        report_expected("number (0..255)");
+        return STATEMENT_FAULTY;
+    }
+    wchar_t*& entry = table[token_number];
+    if (entry) {
+        report_redefined(alternate ? "alt char" : "char");
+        return STATEMENT_FAULTY;
+    }
+    return take_one_character_string(entry);
+}
+
+statement_result parse_unprintable_statement() {
+    if (unprintable_char) {
+        report_redefined("unprintable char");
+        return STATEMENT_FAULTY;
+    }
+    return take_one_character_string(unprintable_char);
+}

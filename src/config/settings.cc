@@ -1,0 +1,48 @@
+// The settings records and the merge at the end of an accepted file.
+#include "config/settings.h"
+
+namespace {
+
+constexpr int UNSET = -1;
+
+const settings_record UNSET_SETTINGS = {
+    UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET,
+    UNSET, UNSET, 0,     0,     nullptr, nullptr, nullptr, nullptr, 0, {}, {},
+};
+
+void merge_field(int& destination, int pending) {
+    if (destination == UNSET)
+        destination = pending;
+}
+
+} // namespace
+
+pending_record pending_values;
+settings_record settings = UNSET_SETTINGS;
+
+void clear_pending_values() {
+    pending_values = {UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET,
+                      UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, 0};
+}
+
+void merge_pending_values() {
+    merge_field(settings.console_mode, pending_values.console_mode);
+    merge_field(settings.application_cursor, pending_values.application_cursor);
+    merge_field(settings.keep_files_open, pending_values.keep_files_open);
+    merge_field(settings.screen_delay, pending_values.screen_delay);
+    merge_field(settings.log_level, pending_values.log_level);
+    merge_field(settings.default_drive, pending_values.default_drive);
+    if (settings.cpu_delay_count == UNSET) {
+        settings.cpu_delay_count = pending_values.cpu_delay_count;
+        settings.cpu_delay_nanoseconds = pending_values.cpu_delay_nanoseconds;
+    }
+    merge_field(settings.colors_enabled, pending_values.colors_enabled);
+    merge_field(settings.colors_foreground, pending_values.colors_foreground);
+    merge_field(settings.colors_background, pending_values.colors_background);
+    if (settings.dump_options == 0)
+        settings.dump_options = pending_values.dump_options;
+}
+
+void reset_settings_for_testing() {
+    settings = UNSET_SETTINGS;
+}

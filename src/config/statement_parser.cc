@@ -1,0 +1,139 @@
+// The line loop, the dispatch of statements by keyword, and the end of the
+// parse with its merge and table fill.
+#include "config/statement_parser.h"
+
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+#include "charset/charset_tables.h"
+#include "common/diagnostic.h"
+#include "common/host_text.h"
+#include "config/charset_statements.h"
+#include "config/config_diagnostic.h"
+#include "config/lexer.h"
+#include "config/loader.h"
+#include "config/settings.h"
+
+wchar_t line_buffer[LINE_BUFFER_SIZE];
+int config_line_number;
+
+namespace {
+
+struct statement_entry {
+    const wchar_t* keyword;
+    statement_result (*parse)();
+};
+
+// The statements without the "alt" prefix, by their first keyword.
+constexpr statement_entry STATEMENTS[] = {
+    {L"unprintable", parse_unprintable_statement},
+};
+
+// Reads one line into line_buffer as fgetws would: up to and including its
+// newline, at most LINE_BUFFER_SIZE - 1 characters. Returns false when
+// nothing was read, or when the stream failed (a partial line is dropped).
+bool read_line(host_text_reader& input) {
+    std::size_t count = 0;
+    wchar_t c;
+    while (count < LINE_BUFFER_SIZE - 1 && input.next(c)) {
+        line_buffer[count++] = c;
+        if (c == L'\n')
+            break;
+    }
+    line_buffer[count] = 0;
+    return count > 0 && !config_stream->failed();
+}
+
+statement_result dispatch_statement() {
+    if (token_kind != TOKEN_IDENTIFIER) {
+        report_expected("keyword");
+        return STATEMENT_FAULTY;
+    }
+    bool alternate = std::wcscmp(token_text, L"alt") == 0;
+    if (alternate) {
+        next_token();
+        if (token_kind != TOKEN_IDENTIFIER) {
+            report_expected("keyword");
+            return STATEMENT_FAULTY;
+        }
+    }
+    if (std::wcscmp(token_text, L"charset") == 0)
+        return parse_charset_statement(alternate);
+    if (std::wcscmp(token_text, L"char") == 0)
+        return parse_char_statement(alternate);
+    if (alternate) {
+        print_config_diagnostic("keyword alt unexpected");
+        return STATEMENT_FAULTY;
+    }
+    for (const statement_entry& statement : STATEMENTS) {
+        if (std::wcscmp(token_text, statement.keyword) == 0)
+            return statement.parse();
+    }
+    // An unknown keyword stays the current token, so that the end-of-line
+    // test reports it as a syntax error.
+    return STATEMENT_ACCEPTED;
+}
+
+int column_or_default(int column) {
+    return column == -1 ? CHARSET_VT52 : column;
+}
+
+int end_parse(bool parse_failed) {
+    if (config_stream->failed()) {
+        print_diagnostic("error reading %s: %s", config_path,
+                         std::strerror(config_stream->error_number()));
+        return -1;
+    }
+    if (parse_failed)
+        return -1;
+    merge_pending_values();
+    fill_charset_table(charset_table, column_or_default(pending_values.charset_column));
+    fill_charset_table(alt_charset_table, column_or_default(pending_values.alt_charset_column));
+    return 0;
+}
+
+int parse_lines() {
+    blank_class = std::wctype("blank");
+    clear_pending_values();
+    bool parse_failed = false;
+    host_text_reader input(*config_stream);
+    for (;;) {
+        ++config_line_number;
+        if (!read_line(input))
+            return end_parse(parse_failed);
+        std::size_t length = std::wcslen(line_buffer);
+        // A line that fills the buffer, a last line without its newline and
+        // a line with a null character all end the parse here.
+        if (length == 0 || line_buffer[length - 1] != L'\n') {
+            print_config_diagnostic("line too long");
+            return -1;
+        }
+        line_buffer[length - 1] = 0;
+        line_cursor = line_buffer;
+        next_token();
+        if (token_kind == TOKEN_END)
+            continue;
+        statement_result result = dispatch_statement();
+        if (result == STATEMENT_FATAL)
+            return -1;
+        if (result == STATEMENT_ACCEPTED && token_kind != TOKEN_END) {
+            print_config_diagnostic("syntax error");
+            result = STATEMENT_FAULTY;
+        }
+        if (result == STATEMENT_FAULTY)
+            parse_failed = true;
+    }
+}
+
+} // namespace
+
+int parse_configuration() {
+    int result = parse_lines();
+    discard_token();
+    return result;
+}
+
+void reset_statement_parser_for_testing() {
+    config_line_number = 0;
+}

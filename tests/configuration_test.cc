@@ -1,0 +1,155 @@
+// The configuration file as users meet it: where it is found, how it changes
+// the translation, and what a faulty one does to a run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "run_converter.h"
+
+namespace {
+
+const std::string P = "vorbix-convert: ";
+const std::string CONFIG_ERROR = P + "command line or configuration error\n";
+const std::string E_ACUTE = "\xc3\xa9";
+const std::string EN_DASH = "\xe2\x80\x93";
+
+class Configuration : public testing::Test {
+  protected:
+    void SetUp() override {
+        mkdir((scratch / "home").c_str(), 0777);
+        options.working_dir = scratch.path();
+        options.environment = {"LC_ALL=C.UTF-8", "HOME=" + scratch / "home"};
+    }
+
+    // Converts CP/M bytes to host text on standard output with args added.
+    run_result cpm_to_host(const std::string& cpm, std::vector<std::string> args = {}) {
+        write_file(scratch / "in.cpm", cpm);
+        args.insert(args.end(), {"-c", "in.cpm"});
+        return run_converter_process(args, options);
+    }
+
+    scratch_dir scratch;
+    run_options options;
+};
+
+TEST_F(Configuration, WorkingDirectoryFileSelectsCharset) {
+    write_file(scratch / ".vorbix.conf", "charset = latin1\n");
+    run_result result = cpm_to_host("\xe9\xad\r\n\x1a");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, E_ACUTE + EN_DASH + "\n");
+}
+
+TEST_F(Configuration, HomeDirectoryFileIsUsedWhenNoneInWorkingDirectory) {
+    write_file(scratch / "home/.vorbix.conf", "charset = latin1\n");
+    EXPECT_EQ(cpm_to_host("\xe9").out, E_ACUTE);
+}
+
+TEST_F(Configuration, WorkingDirectoryFileHidesHomeFile) {
+    write_file(scratch / "home/.vorbix.conf", "charset = latin1\n");
+    write_file(scratch / ".vorbix.conf", "charset = bogus\n");
+    run_result result = cpm_to_host("\xe9");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "./.vorbix.conf(1): invalid charset name\n" + CONFIG_ERROR);
+}
+
+TEST_F(Configuration, NamedFileIsTheOnlyOneRead) {
+    write_file(scratch / ".vorbix.conf", "charset = bogus\n");
+    write_file(scratch / "my.conf", "charset = latin1\n");
+    EXPECT_EQ(cpm_to_host("\xe9", {"-f", "my.conf"}).out, E_ACUTE);
+}
+
+TEST_F(Configuration, MissingNamedFileIsAnError) {
+    write_file(scratch / ".vorbix.conf", "charset = latin1\n");
+    run_result result = cpm_to_host("\xe9", {"-f", "missing.conf"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "cannot open missing.conf: No such file or directory\n" + CONFIG_ERROR);
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_F(Configuration, NoFileAnywhereGivesDefaultSet) {
+    options.environment = {"LC_ALL=C.UTF-8"};
+    run_result result = cpm_to_host("A\xe9");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "A");
+    EXPECT_EQ(result.err, P + "warning: in.cpm contains untranslateable characters\n");
+}
+
+TEST_F(Configuration, HomePathIsNotNormalised) {
+    options.environment = {"LC_ALL=C.UTF-8", "HOME=" + scratch / "home/"};
+    write_file(scratch / "home/.vorbix.conf", "\nbad\n");
+    run_result result = cpm_to_host("A");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + scratch / "home//.vorbix.conf(2): syntax error\n" + CONFIG_ERROR);
+}
+
+TEST_F(Configuration, DirectoryInPlaceOfFileIsAReadError) {
+    mkdir((scratch / ".vorbix.conf").c_str(), 0777);
+    run_result result = cpm_to_host("A");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "error reading ./.vorbix.conf: Is a directory\n" + CONFIG_ERROR);
+}
+
+TEST_F(Configuration, FaultyFileListsEveryLineAndTouchesNoFile) {
+    write_file(scratch / ".vorbix.conf", "charset = latin1\nchar 300 = \"x\"\n\nunprintable = \"ab\"\n");
+    write_file(scratch / "in.txt", "text\n");
+    write_file(scratch / "out", "old");
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "./.vorbix.conf(2): number (0..255) expected\n" + P +
+                              "./.vorbix.conf(4): string may contain only one character\n" +
+                              CONFIG_ERROR);
+    EXPECT_EQ(read_file(scratch / "out"), "old");
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{".vorbix.conf", "home", "in.txt", "out"}));
+}
+
+TEST_F(Configuration, CharEntryTakesOverBothDirections) {
+    write_file(scratch / ".vorbix.conf", "char 65 = \"x\"\n");
+    EXPECT_EQ(cpm_to_host("AB").out, "xB");
+    options.stdin_data = "xA";
+    write_file(scratch / "dummy", "");
+    run_result result = run_converter_process({"-u", "-", "-c", "out.cpm"}, options);
+    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n");
+    EXPECT_EQ(read_file(scratch / "out.cpm"), "A" + std::string(127, '\x1a'));
+}
+
+TEST_F(Configuration, UnprintableOnlyForCpmToHost) {
+    write_file(scratch / ".vorbix.conf", "unprintable = \"?\"\n");
+    run_result result = cpm_to_host("a\xe9z");
+    EXPECT_EQ(result.out, "a?z");
+    EXPECT_EQ(result.err, "");
+    options.stdin_data = "a" + E_ACUTE + "z";
+    result = run_converter_process({"-u", "-", "-c", "out.cpm"}, options);
+    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n");
+    EXPECT_EQ(read_file(scratch / "out.cpm"), "az" + std::string(126, '\x1a'));
+}
+
+TEST_F(Configuration, AlternateTableWithOptionA) {
+    write_file(scratch / ".vorbix.conf", "alt charset = latin1\nalt char 65 = \"\u00c4\"\n");
+    EXPECT_EQ(cpm_to_host("A\xe9", {"-a"}).out, "\xc3\x84" + E_ACUTE);
+    EXPECT_EQ(cpm_to_host("A\xe9", {"-i"}).out, "A");
+}
+
+TEST_F(Configuration, VorbixSetRoundTrip) {
+    write_file(scratch / ".vorbix.conf", "charset = vorbix\n");
+    options.stdin_data = "\xe2\x82\xac " + EN_DASH + " \xe2\x89\xa0\n";
+    run_result result = run_converter_process({"-u", "-", "-c", "out.cpm"}, options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "out.cpm"), "\x80 \x96 \x81\r\n" + std::string(121, '\x1a'));
+}
+
+TEST_F(Configuration, CharacterTheLocaleCannotEncodeIsAWriteError) {
+    write_file(scratch / ".vorbix.conf", "charset = latin1\n");
+    options.environment = {"LC_ALL=C", "HOME=" + scratch / "home"};
+    run_result result = cpm_to_host("ab\xe9" "cd");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "abcd");
+    EXPECT_EQ(result.err, P + "write error on <stdout>: Invalid or incomplete multibyte or wide character\n");
+
+    result = run_converter_process({"-c", "in.cpm", "-u", "out.txt"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "write error on out.txt.temp." + std::to_string(result.pid) +
+                              ": Invalid or incomplete multibyte or wide character\n");
+    EXPECT_FALSE(file_exists(scratch / "out.txt"));
+}
+
+} // namespace
