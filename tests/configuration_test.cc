@@ -152,4 +152,38 @@ TEST_F(Configuration, CharacterTheLocaleCannotEncodeIsAWriteError) {
     EXPECT_FALSE(file_exists(scratch / "out.txt"));
 }
 
+TEST_F(Configuration, EveryStatementOnceIsAcceptedAndOnlyCharsetsMatter) {
+    write_file(scratch / ".vorbix.conf",
+               "charset = latin1\n"
+               "alt charset = vorbix\n"
+               "char 65 = \"x\"\n"
+               "alt char 66 = \"y\"\n"
+               "unprintable = \"?\"\n"
+               "cpu delay = 1000, 500\n"
+               "console = full\n"
+               "close files = false\n"
+               "screen delay = 10\n"
+               "application cursor = true\n"
+               "exchange delete = true\n"
+               "default drive = a\n"
+               "drive a = \"drives/a\"\n"
+               "drive b = readonly, \"drives/b\"\n"
+               "logfile = \"vorbix.log\"\n"
+               "loglevel = 2\n"
+               "lines = 24\n"
+               "columns = 80\n"
+               "printer file = \"printer.out\"\n"
+               "punch file = \"punch.out\"\n"
+               "reader mode = raw\n"
+               "dump = startup, error\n"
+               "colors = true, 7, 0\n");
+    run_result result = cpm_to_host("AB\xe9\x80\r\n\x1a");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "xB" + E_ACUTE + "?\n");
+    EXPECT_EQ(cpm_to_host("AB\xe9\x80", {"-a"}).out, "Ay" + E_ACUTE + "\xe2\x82\xac");
+    // Nothing but the converted text is written: no drive folders, no log.
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{".vorbix.conf", "home", "in.cpm"}));
+}
+
 } // namespace

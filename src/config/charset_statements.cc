@@ -9,6 +9,7 @@
 #include "config/config_diagnostic.h"
 #include "config/lexer.h"
 #include "config/settings.h"
+#include "config/value_forms.h"
 
 namespace {
 
@@ -18,16 +19,8 @@ constexpr std::uint64_t HIGHEST_CPM_CODE = 255;
 // Reads = "<text>" with at most one character and hands the text over to
 // destination, which takes ownership of it.
 statement_result take_one_character_string(wchar_t*& destination) {
-    next_token();
-    if (token_kind != TOKEN_EQUALS) {
-        report_expected("=");
+    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_STRING, "string"))
         return STATEMENT_FAULTY;
-    }
-    next_token();
-    if (token_kind != TOKEN_STRING) {
-        report_expected("string");
-        return STATEMENT_FAULTY;
-    }
     if (std::wcslen(token_string) > 1) {
         print_config_diagnostic("string may contain only one character");
         return STATEMENT_FAULTY;
@@ -46,16 +39,8 @@ statement_result parse_charset_statement(bool alternate) {
         report_redefined(alternate ? "alt charset" : "charset");
         return STATEMENT_FAULTY;
     }
-    next_token();
-    if (token_kind != TOKEN_EQUALS) {
-        report_expected("=");
+    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_IDENTIFIER, "charset name"))
         return STATEMENT_FAULTY;
-    }
-    next_token();
-    if (token_kind != TOKEN_IDENTIFIER) {
-        report_expected("charset name");
-        return STATEMENT_FAULTY;
-    }
     for (int candidate = 0; candidate < BUILTIN_CHARSET_COUNT; ++candidate) {
         if (std::wcscmp(token_text, BUILTIN_CHARSET_NAMES[candidate]) == 0) {
             column = candidate;

@@ -11,6 +11,7 @@
 #include "common/host_text.h"
 #include "config/charset_statements.h"
 #include "config/config_diagnostic.h"
+#include "config/emulator_statements.h"
 #include "config/lexer.h"
 #include "config/loader.h"
 #include "config/settings.h"
@@ -27,7 +28,24 @@ struct statement_entry {
 
 // The statements without the "alt" prefix, by their first keyword.
 constexpr statement_entry STATEMENTS[] = {
+    {L"cpu", parse_cpu_statement},
+    {L"console", parse_console_statement},
     {L"unprintable", parse_unprintable_statement},
+    {L"close", parse_close_statement},
+    {L"screen", parse_screen_statement},
+    {L"application", parse_application_statement},
+    {L"exchange", parse_exchange_statement},
+    {L"default", parse_default_statement},
+    {L"drive", parse_drive_statement},
+    {L"logfile", parse_logfile_statement},
+    {L"loglevel", parse_loglevel_statement},
+    {L"lines", parse_lines_statement},
+    {L"columns", parse_columns_statement},
+    {L"printer", parse_printer_statement},
+    {L"punch", parse_punch_statement},
+    {L"reader", parse_reader_statement},
+    {L"dump", parse_dump_statement},
+    {L"colors", parse_colors_statement},
 };
 
 // Reads one line into line_buffer as fgetws would: up to and including its
