@@ -3,7 +3,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+
+// How much written data to gather before asking for its writeback.
+constexpr std::uint64_t WRITEBACK_STEP = 8 * 1024 * 1024;
+
+} // namespace
 
 void byte_reader::attach(int fd) {
     fd_ = fd;
@@ -49,9 +57,21 @@ void byte_writer::attach(int fd) {
     fd_ = fd;
     failed_ = false;
     refusing_ = false;
+    early_writeback_ = false;
     error_number_ = 0;
     bytes_written_ = 0;
+    written_back_ = 0;
+    handed_over_ = 0;
     used_ = 0;
+}
+
+void byte_writer::kick_writeback() {
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Only a hint: a failure here is found again by the fsync that follows.
+    sync_file_range(fd_, static_cast<off_t>(written_back_),
+                    static_cast<off_t>(handed_over_ - written_back_), SYNC_FILE_RANGE_WRITE);
+#endif
+    written_back_ = handed_over_;
 }
 
 void byte_writer::write(const unsigned char* bytes, std::size_t count) {
@@ -83,7 +103,10 @@ void byte_writer::flush() {
     }
     if (refusing_)
         bytes_written_ -= used_ - done;
+    handed_over_ += done;
     used_ = 0;
+    if (early_writeback_ && handed_over_ - written_back_ >= WRITEBACK_STEP)
+        kick_writeback();
 }
 
 void byte_writer::fail(int error_number) {

@@ -52,6 +52,19 @@ class byte_writer {
         ++bytes_written_;
     }
     void write(const unsigned char* bytes, std::size_t count);
+
+    /// Room for count bytes (at most STREAM_BUFFER_SIZE) written straight into
+    /// the buffer; commit() then takes those up to end.
+    unsigned char* reserve(std::size_t count) {
+        if (STREAM_BUFFER_SIZE - used_ < count)
+            flush();
+        return buffer_ + used_;
+    }
+    void commit(const unsigned char* end) {
+        auto count = static_cast<std::size_t>(end - (buffer_ + used_));
+        used_ += count;
+        bytes_written_ += count;
+    }
     /// Hands the buffered bytes to the system.
     void flush();
 
@@ -63,10 +76,20 @@ class byte_writer {
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
 
+    /// For a file that will be forced to stable storage when complete: starts
+    /// writing each few megabytes back to the disk as soon as they are
+    /// written, so that the final fsync has little left to wait for.
+    void start_early_writeback() { early_writeback_ = true; }
+
   private:
+    void kick_writeback();
+
     int fd_ = -1;
     bool failed_ = false;
     bool refusing_ = false;
+    bool early_writeback_ = false;
+    std::uint64_t written_back_ = 0;
+    std::uint64_t handed_over_ = 0;
     int error_number_ = 0;
     std::uint64_t bytes_written_ = 0;
     std::size_t used_ = 0;

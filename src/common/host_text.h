@@ -7,22 +7,29 @@
 #include <cwchar>
 
 #include "common/byte_stream.h"
+#include "common/utf8.h"
 
 /// Decodes host text from a byte_reader, one character per call.
 class host_text_reader {
   public:
     explicit host_text_reader(byte_reader& bytes);
 
+    /// Whether the locale is UTF-8 and no sequence is open, so that
+    /// valid_utf8_prefix may judge the bytes that follow.
+    bool at_utf8_boundary() const { return utf8_ && !in_sequence_; }
+
     /// Reads the next character into c. Returns false at the end of the input
     /// or on a failure; an invalid sequence, or one cut off by the end of the
     /// input, sets the reader's error indicator with EILSEQ.
     bool next(wchar_t& c) {
-        // UTF-8 keeps no shift state between characters, so a byte below
-        // 0x80 is a whole character unless a sequence is still open.
-        if (utf8_ && !in_sequence_ && bytes_.available() > 0 && bytes_.data()[0] < 0x80) {
-            c = bytes_.data()[0];
-            bytes_.consume(1);
-            return true;
+        // UTF-8 keeps no shift state between characters, so a well-formed
+        // sequence decodes on its own unless an earlier one is still open.
+        if (utf8_ && !in_sequence_ && bytes_.available() > 0) {
+            std::size_t length = decode_utf8(bytes_.data(), bytes_.available(), c);
+            if (length > 0) {
+                bytes_.consume(length);
+                return true;
+            }
         }
         return next_decoded(c);
     }
@@ -45,10 +52,15 @@ class host_text_writer {
     /// cannot represent is not written and sets the error indicator with
     /// EILSEQ; the writing goes on.
     void put(wchar_t c) {
-        if (utf8_ && static_cast<unsigned long>(c) < 0x80)
-            bytes_.put(static_cast<unsigned char>(c));
-        else
-            put_encoded(c);
+        if (utf8_) {
+            unsigned char* out = bytes_.reserve(4);
+            std::size_t length = encode_utf8(c, out);
+            if (length > 0) {
+                bytes_.commit(out + length);
+                return;
+            }
+        }
+        put_encoded(c);
     }
 
   private:

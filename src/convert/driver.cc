@@ -242,6 +242,8 @@ const char* converter_run::open_target() {
         return nullptr;
     }
     target_stream.attach(target_fd_);
+    if (temp_name_)
+        target_stream.start_early_writeback();
     return open_name;
 }
 

@@ -6,10 +6,15 @@
 // multibyte encoding with LF line ends and no end mark.
 #include "convert/engine.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "charset/charset_tables.h"
+#include "common/ascii_run.h"
 #include "common/diagnostic.h"
 #include "common/host_text.h"
 #include "convert/run_state.h"
@@ -20,6 +25,133 @@ constexpr unsigned char CPM_CR = 0x0D;
 constexpr unsigned char CPM_LF = 0x0A;
 
 bool untranslatable_seen;
+
+// What one CP/M code becomes in host text, worked out once per run.
+enum host_output_kind : unsigned char {
+    HOST_BYTES,          // these bytes, the same every time (stateless encodings)
+    HOST_CHARACTER,      // this character, encoded each time through the shift state
+    HOST_UNENCODABLE,    // a character the locale cannot encode: a write error
+    HOST_UNTRANSLATABLE, // no character: dropped and reported
+    HOST_CARRIAGE_RETURN, // held back until the next byte is seen
+};
+
+constexpr std::size_t LONGEST_PLANNED_SEQUENCE = 8;
+
+struct host_output {
+    host_output_kind kind;
+    unsigned char length;
+    unsigned char bytes[LONGEST_PLANNED_SEQUENCE];
+    wchar_t character;
+};
+
+struct host_output_plan {
+    host_output codes[CPM_CODE_COUNT];
+    host_output carriage_return; ///< a CR that turned out not to begin a line end
+    bool plain_text_is_itself; ///< every code 0x20-0x7E and the tab is its own one byte
+};
+
+// Input is converted in chunks small enough that their output, at most two
+// planned sequences a byte (a held-back CR and the byte's own), always fits
+// the room reserved for it in the target's buffer.
+constexpr std::size_t CHUNK_SIZE = 2048;
+constexpr std::size_t RESERVED_PER_CHUNK = CHUNK_SIZE * 2 * LONGEST_PLANNED_SEQUENCE;
+static_assert(RESERVED_PER_CHUNK <= STREAM_BUFFER_SIZE, "a chunk's output must fit the buffer");
+
+host_output plan_character(wchar_t c, bool stateless) {
+    host_output planned{};
+    planned.character = c;
+    planned.kind = HOST_CHARACTER;
+    if (!stateless)
+        return planned;
+    char encoded[MB_LEN_MAX];
+    std::mbstate_t state{};
+    std::size_t length = std::wcrtomb(encoded, c, &state);
+    if (length == static_cast<std::size_t>(-1)) {
+        planned.kind = HOST_UNENCODABLE;
+    } else {
+        planned.kind = HOST_BYTES;
+        planned.length = static_cast<unsigned char>(length);
+        std::memcpy(planned.bytes, encoded, length);
+    }
+    return planned;
+}
+
+// The translation of every code, through cpm_to_host_char and the locale's
+// encoding. Only an encoding without shift states, whose sequences fit the
+// plan, has its bytes worked out in advance.
+host_output_plan plan_host_output() {
+    bool stateless = std::wctomb(nullptr, 0) == 0 && MB_CUR_MAX <= LONGEST_PLANNED_SEQUENCE;
+    host_output_plan plan;
+    for (int code = 0; code < CPM_CODE_COUNT; ++code) {
+        // CR and LF are written as the host's CR and LF, never looked up.
+        int c = code == CPM_CR || code == CPM_LF ? code : cpm_to_host_char(code);
+        if (code == CPM_CR) {
+            plan.codes[code] = host_output{};
+            plan.codes[code].kind = HOST_CARRIAGE_RETURN;
+        } else if (c < 0) {
+            plan.codes[code] = host_output{};
+            plan.codes[code].kind = HOST_UNTRANSLATABLE;
+        } else {
+            plan.codes[code] = plan_character(static_cast<wchar_t>(c), stateless);
+        }
+    }
+    plan.carriage_return = plan_character(L'\r', stateless);
+    plan.plain_text_is_itself = true;
+    for (int code = '\t'; code <= 0x7E; code = code == '\t' ? 0x20 : code + 1) {
+        const host_output& planned = plan.codes[code];
+        if (planned.kind != HOST_BYTES || planned.length != 1 || planned.bytes[0] != code)
+            plan.plain_text_is_itself = false;
+    }
+    return plan;
+}
+
+struct cpm_to_host_state {
+    const host_output_plan plan;
+    host_text_writer& output;
+    // A CR is held back until the next byte shows whether it begins a CR LF
+    // line end (written as LF) or stands alone (written as CR).
+    bool pending_cr;
+};
+
+// Writes a planned character at out, in the target's reserved room, and
+// returns where the next one goes.
+unsigned char* emit(const host_output& what, unsigned char* out, cpm_to_host_state& state) {
+    if (what.kind == HOST_BYTES) {
+        std::memcpy(out, what.bytes, sizeof what.bytes);
+        return out + what.length;
+    }
+    if (what.kind == HOST_UNENCODABLE) {
+        target_stream.fail(EILSEQ);
+        return out;
+    }
+    target_stream.commit(out);
+    state.output.put(what.character);
+    return target_stream.reserve(RESERVED_PER_CHUNK);
+}
+
+// Every byte but a plain character outside a held-back CR: line ends, the CR
+// itself, untranslatable codes, and characters the plan could not encode.
+[[gnu::noinline]] unsigned char* convert_special_byte(unsigned char byte, unsigned char* out,
+                                                      cpm_to_host_state& state) {
+    if (byte == CPM_LF) {
+        state.pending_cr = false;
+        return emit(state.plan.codes[CPM_LF], out, state);
+    }
+    if (state.pending_cr) {
+        out = emit(state.plan.carriage_return, out, state);
+        state.pending_cr = false;
+    }
+    const host_output& code = state.plan.codes[byte];
+    if (code.kind == HOST_CARRIAGE_RETURN) {
+        state.pending_cr = true;
+        return out;
+    }
+    if (code.kind == HOST_UNTRANSLATABLE) {
+        untranslatable_seen = true;
+        return out;
+    }
+    return emit(code, out, state);
+}
 
 // Hands each buffered span of CP/M text before the first ^Z to handle_span,
 // and stops reading at that ^Z: what follows it is never looked at.
@@ -43,20 +175,50 @@ void convert_host_to_host() {
     host_text_reader input(source_stream);
     host_text_writer output(target_stream);
     wchar_t c;
-    while (input.next(c))
+    for (;;) {
+        // In UTF-8 a run of well-formed sequences is copied as it stands:
+        // decoding and encoding it again would give the same bytes.
+        if (input.at_utf8_boundary()) {
+            std::size_t length = valid_utf8_prefix(source_stream.data(), source_stream.available());
+            target_stream.write(source_stream.data(), length);
+            source_stream.consume(length);
+        }
+        if (!input.next(c))
+            return;
         output.put(c);
+    }
 }
 
 void convert_host_to_cpm() {
+    // The codes of the characters below U+0100, looked up once.
+    std::int16_t low_codes[CPM_CODE_COUNT];
+    for (int c = 0; c < CPM_CODE_COUNT; ++c)
+        low_codes[c] = static_cast<std::int16_t>(host_to_cpm_char(static_cast<wchar_t>(c)));
+    bool plain_text_is_itself = true;
+    for (int c = '\t'; c <= 0x7E; c = c == '\t' ? 0x20 : c + 1)
+        plain_text_is_itself = plain_text_is_itself && low_codes[c] == c;
     host_text_reader input(source_stream);
     wchar_t c;
-    while (input.next(c)) {
+    for (;;) {
+        // A run of plain ASCII text in UTF-8 is the same run of CP/M codes.
+        if (plain_text_is_itself && input.at_utf8_boundary()) {
+            std::size_t length = source_stream.available();
+            if (length > STREAM_BUFFER_SIZE / 2)
+                length = STREAM_BUFFER_SIZE / 2;
+            unsigned char* out = target_stream.reserve(length);
+            std::size_t run = copy_plain_text(source_stream.data(), length, out);
+            target_stream.commit(out + run);
+            source_stream.consume(run);
+        }
+        if (!input.next(c))
+            return;
         if (c == L'\n') {
             target_stream.put(CPM_CR);
             target_stream.put(CPM_LF);
             continue;
         }
-        int code = host_to_cpm_char(c);
+        auto value = static_cast<std::uint32_t>(c);
+        int code = value < CPM_CODE_COUNT ? low_codes[value] : host_to_cpm_char(c);
         if (code < 0)
             untranslatable_seen = true;
         else
@@ -72,33 +234,48 @@ void convert_cpm_to_cpm() {
 
 void convert_cpm_to_host() {
     host_text_writer output(target_stream);
-    // A CR is held back until the next byte shows whether it begins a CR LF
-    // line end (written as LF) or stands alone (written as CR).
-    bool pending_cr = false;
+    cpm_to_host_state state{plan_host_output(), output, false};
     for_each_cpm_text_span([&](const unsigned char* text, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) {
-            unsigned char byte = text[i];
-            if (byte == CPM_LF) {
-                output.put(L'\n');
-                pending_cr = false;
-                continue;
+        while (length > 0) {
+            std::size_t chunk = length < CHUNK_SIZE ? length : CHUNK_SIZE;
+            unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
+            const host_output& line_feed = state.plan.codes[CPM_LF];
+            std::size_t i = 0;
+            while (i < chunk) {
+                if (state.plan.plain_text_is_itself && !state.pending_cr) {
+                    std::size_t run = copy_plain_text(text + i, chunk - i, out);
+                    out += run;
+                    i += run;
+                    if (i == chunk)
+                        break;
+                }
+                unsigned char byte = text[i];
+                const host_output& code = state.plan.codes[byte];
+                if (!state.pending_cr) {
+                    if (code.kind == HOST_BYTES) {
+                        std::memcpy(out, code.bytes, sizeof code.bytes);
+                        out += code.length;
+                        ++i;
+                        continue;
+                    }
+                    // The usual line end, CR LF within the chunk, becomes LF.
+                    if (byte == CPM_CR && i + 1 < chunk && text[i + 1] == CPM_LF &&
+                        line_feed.kind == HOST_BYTES) {
+                        std::memcpy(out, line_feed.bytes, sizeof line_feed.bytes);
+                        out += line_feed.length;
+                        i += 2;
+                        continue;
+                    }
+                }
+                out = convert_special_byte(byte, out, state);
+                ++i;
             }
-            if (pending_cr) {
-                output.put(L'\r');
-                pending_cr = false;
-            }
-            if (byte == CPM_CR) {
-                pending_cr = true;
-                continue;
-            }
-            int c = cpm_to_host_char(byte);
-            if (c < 0)
-                untranslatable_seen = true;
-            else
-                output.put(static_cast<wchar_t>(c));
+            target_stream.commit(out);
+            text += chunk;
+            length -= chunk;
         }
     });
-    if (pending_cr)
+    if (state.pending_cr)
         output.put(L'\r');
 }
 
