@@ -41,18 +41,24 @@ struct command_line {
     bool seen[256] = {};
 };
 
+// The usage text after its first line, one message a line.
+constexpr const char* USAGE_LINES[] = {
+    "valid <options> are",
+    "    -a              use alternate charset",
+    "    -e              treat unconvertible characters as error",
+    "    -f <fn>         read configuration file",
+    "    -i              ignore unconvertible characters",
+    "    -z              always terminate CP/M files with ^Z",
+    "<source> or <target> are",
+    "    -u ( <fn> | - ) text file in host OS format",
+    "    -c <fn>         text file in CP/M format",
+    "if <source> resp. <target> is omitted, \"-u -\"  is assumed",
+};
+
 void print_usage() {
     print_diagnostic("usage: %s [ <options> ] [ <source> [ <target> ] ]", program_name);
-    print_diagnostic("valid <options> are");
-    print_diagnostic("    -a              use alternate charset");
-    print_diagnostic("    -e              treat unconvertible characters as error");
-    print_diagnostic("    -f <fn>         read configuration file");
-    print_diagnostic("    -i              ignore unconvertible characters");
-    print_diagnostic("    -z              always terminate CP/M files with ^Z");
-    print_diagnostic("<source> or <target> are");
-    print_diagnostic("    -u ( <fn> | - ) text file in host OS format");
-    print_diagnostic("    -c <fn>         text file in CP/M format");
-    print_diagnostic("if <source> resp. <target> is omitted, \"-u -\"  is assumed");
+    for (const char* line : USAGE_LINES)
+        print_diagnostic("%s", line);
 }
 
 // A repeated -a, -e, -f, -i or -z is an error; returns whether this is the

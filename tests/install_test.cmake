@@ -1,0 +1,20 @@
+# Installs the build into a scratch prefix and runs the installed program.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+foreach(installed bin/vorbix-convert share/man/man1/vorbix-convert.1
+        share/bash-completion/completions/vorbix-convert share/doc/vorbix-convert/examples/hello.cpm)
+  if(NOT EXISTS "${PREFIX}/${installed}")
+    message(FATAL_ERROR "not installed: ${installed}")
+  endif()
+endforeach()
+execute_process(COMMAND "${PREFIX}/bin/vorbix-convert" -c "${PREFIX}/share/doc/vorbix-convert/examples/hello.cpm"
+                OUTPUT_VARIABLE converted RESULT_VARIABLE result)
+file(READ "${SOURCE_DIR}/examples/hello.txt" expected)
+if(NOT result EQUAL 0 OR NOT converted STREQUAL expected)
+  message(FATAL_ERROR "the installed program converted hello.cpm to:\n${converted}")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
