@@ -186,4 +186,28 @@ TEST_F(Configuration, EveryStatementOnceIsAcceptedAndOnlyCharsetsMatter) {
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{".vorbix.conf", "home", "in.cpm"}));
 }
 
+TEST_F(Configuration, ShippedExamplesWork) {
+    const std::string examples = VORBIX_SOURCE_DIR "/examples/";
+    run_result result = run_converter_process({"-f", examples + "sample.conf", "-c", examples + "hello.cpm"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, read_file(examples + "hello.txt"));
+    result = run_converter_process({"-f", examples + "sample.conf", "-u", examples + "hello.txt", "-c", "back.cpm"},
+                                   options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "back.cpm"), read_file(examples + "hello.cpm"));
+    EXPECT_EQ(cpm_to_host("[x]", {"-a", "-f", examples + "sample.conf"}).out, "\xc3\x84x\xc3\x9c");
+}
+
+TEST_F(Configuration, WordStarDocumentsBecomePlainText) {
+    const std::string wordstar = VORBIX_SOURCE_DIR "/examples/wordstar.conf";
+    // "Hello world": bit 7 on the last letter of each word, a soft space.
+    run_result result = cpm_to_host("Hell\xef\xa0worl\xe4\r\n\x1a", {"-f", wordstar});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Hello world\n");
+    options.stdin_data = "Hello world~\n";
+    result = run_converter_process({"-f", wordstar, "-u", "-", "-c", "plain.cpm"}, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(read_file(scratch / "plain.cpm"), "Hello world~\r\n" + std::string(114, '\x1a'));
+}
+
 } // namespace
