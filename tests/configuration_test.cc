@@ -102,6 +102,62 @@ TEST_F(Configuration, FaultyFileListsEveryLineAndTouchesNoFile) {
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{".vorbix.conf", "home", "in.txt", "out"}));
 }
 
+struct hostile_file_case {
+    const char* name;
+    std::string text;
+    std::string messages;
+};
+
+void PrintTo(const hostile_file_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HostileConfiguration : public Configuration, public testing::WithParamInterface<hostile_file_case> {};
+
+// Configuration files that no editor would write: each is rejected with its
+// messages, and nothing is converted.
+TEST_P(HostileConfiguration, IsRejectedWithItsMessages) {
+    write_file(scratch / ".vorbix.conf", GetParam().text);
+    run_result result = cpm_to_host("A");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    std::string messages = GetParam().messages;
+    EXPECT_EQ(result.err.substr(0, messages.size()), messages);
+    EXPECT_EQ(result.err.substr(result.err.size() - CONFIG_ERROR.size()), CONFIG_ERROR);
+}
+
+const hostile_file_case HOSTILE_FILES[] = {
+    {"InvalidBytes", "charset = latin1\nbad\n\xff\xfe\n",
+     P + "./.vorbix.conf(2): syntax error\n" + P +
+         "error reading ./.vorbix.conf: Invalid or incomplete multibyte or wide character\n"},
+    {"Nuls", std::string("\0\0\0\n", 4), P + "./.vorbix.conf(1): line too long\n"},
+    {"MegabyteLine", "#" + std::string(1 << 20, 'x') + "\n", P + "./.vorbix.conf(1): line too long\n"},
+    {"ManyFaultyLines", [] {
+         std::string text;
+         for (int line = 0; line < 100000; ++line)
+             text += "bad\n";
+         return text;
+     }(),
+     P + "./.vorbix.conf(1): syntax error\n" + P + "./.vorbix.conf(2): syntax error\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(, HostileConfiguration, testing::ValuesIn(HOSTILE_FILES),
+                         testing::PrintToStringParamName());
+
+TEST_F(Configuration, HundredThousandLinesAreRead) {
+    std::string text;
+    for (int line = 1; line < 100000; ++line)
+        text += line % 2 ? "# comment\n" : "\n";
+    write_file(scratch / ".vorbix.conf", text + "charset = latin1\n");
+    run_result result = cpm_to_host("\xe9");
+    EXPECT_EQ(result.status, 0) << result.err.substr(0, 200);
+    EXPECT_EQ(result.out, E_ACUTE);
+
+    write_file(scratch / ".vorbix.conf", text + "bad\n");
+    result = cpm_to_host("\xe9");
+    EXPECT_EQ(result.err, P + "./.vorbix.conf(100000): syntax error\n" + CONFIG_ERROR);
+}
+
 TEST_F(Configuration, CharEntryTakesOverBothDirections) {
     write_file(scratch / ".vorbix.conf", "char 65 = \"x\"\n");
     EXPECT_EQ(cpm_to_host("AB").out, "xB");

@@ -171,6 +171,27 @@ TEST_F(Failure, LeftoverTemporaryFileIsEmptiedAndUsed) {
     EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "out"}));
 }
 
+// Two runs racing onto one target: each renames a complete file of its own,
+// so the target ends up as exactly one of the two results.
+TEST_F(Failure, RacingConversionsLeaveOneWholeResult) {
+    std::string a, b;
+    for (int line = 0; line < 100000; ++line) {
+        a += "first source, line " + std::to_string(line) + "\n";
+        b += "SECOND SOURCE " + std::to_string(line) + "\n";
+    }
+    write_file(scratch / "a.txt", a);
+    write_file(scratch / "b.txt", b);
+    for (int round = 0; round < 5; ++round) {
+        running_converter first = start_converter_process({"-u", "a.txt", "-u", "out"}, options);
+        running_converter second = start_converter_process({"-u", "b.txt", "-u", "out"}, options);
+        EXPECT_EQ(wait_converter_process(first).status, 0);
+        EXPECT_EQ(wait_converter_process(second).status, 0);
+        std::string result = read_file(scratch / "out");
+        EXPECT_TRUE(result == a || result == b) << "round " << round << ": " << result.size() << " bytes";
+        EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"a.txt", "b.txt", "in.txt", "out"}));
+    }
+}
+
 // Special files are written in place, never replaced by a plain file.
 class SpecialTarget : public Failure {
   protected:

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -55,14 +56,24 @@ bool file_exists(const std::string& path) {
            std::filesystem::file_type::not_found;
 }
 
-run_result run_converter_process(const std::vector<std::string>& args, const run_options& options) {
-    scratch_dir capture;
+running_converter start_converter_process(const std::vector<std::string>& args, const run_options& options) {
+    running_converter running;
+    running.capture = std::make_unique<scratch_dir>();
+    running.capture_stdout = options.stdout_path.empty();
+    const scratch_dir& capture = *running.capture;
     std::string in_path = capture / "stdin";
     std::string out_path = options.stdout_path.empty() ? capture / "stdout" : options.stdout_path;
     std::string err_path = capture / "stderr";
     write_file(in_path, options.stdin_data);
 
-    std::vector<std::string> argv_strings = {"vorbix-convert"};
+    std::vector<std::string> argv_strings;
+    if (const char* wrapper = std::getenv("VORBIX_TEST_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;)
+            argv_strings.push_back(word);
+    }
+    bool wrapped = !argv_strings.empty();
+    argv_strings.push_back(wrapped ? VORBIX_CONVERT_PATH : "vorbix-convert");
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& word : argv_strings)
@@ -73,6 +84,7 @@ run_result run_converter_process(const std::vector<std::string>& args, const run
     for (auto& variable : env_strings)
         envp.push_back(variable.data());
     envp.push_back(nullptr);
+    const char* program = wrapped ? argv[0] : VORBIX_CONVERT_PATH;
 
     pid_t pid = fork();
     if (pid < 0)
@@ -101,18 +113,29 @@ run_result run_converter_process(const std::vector<std::string>& args, const run
         }
         if (options.before_exec)
             options.before_exec();
-        execve(VORBIX_CONVERT_PATH, argv.data(), envp.data());
+        execve(program, argv.data(), envp.data());
         _exit(127);
     }
+    running.pid = pid;
+    return running;
+}
+
+run_result wait_converter_process(running_converter& running) {
     int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
+    waitpid(running.pid, &wait_status, 0);
     run_result result;
-    result.pid = pid;
+    result.pid = running.pid;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    if (options.stdout_path.empty())
-        result.out = read_file(out_path);
-    result.err = read_file(err_path);
+    if (running.capture_stdout)
+        result.out = read_file(*running.capture / "stdout");
+    result.err = read_file(*running.capture / "stderr");
+    running.capture.reset();
     return result;
+}
+
+run_result run_converter_process(const std::vector<std::string>& args, const run_options& options) {
+    running_converter running = start_converter_process(args, options);
+    return wait_converter_process(running);
 }
 
 std::string usage_text() {

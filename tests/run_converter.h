@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,21 @@ struct run_result {
     std::string err;
 };
 
-/// Runs vorbix-convert with args (argv[0] is "vorbix-convert").
+/// Runs vorbix-convert with args (argv[0] is "vorbix-convert") and waits for
+/// it. With VORBIX_TEST_WRAPPER set in the test's environment to a command
+/// with its absolute path (for example "/usr/bin/valgrind -q"), the program
+/// runs under that command.
 run_result run_converter_process(const std::vector<std::string>& args, const run_options& options);
+
+/// A converter started by start_converter_process, not yet waited for.
+struct running_converter {
+    pid_t pid = 0;
+    std::unique_ptr<scratch_dir> capture;
+    bool capture_stdout = true;
+};
+
+running_converter start_converter_process(const std::vector<std::string>& args, const run_options& options);
+run_result wait_converter_process(running_converter& running);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);

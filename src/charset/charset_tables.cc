@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
 #include <cstring>
 
 #include "common/checked_alloc.h"
@@ -128,8 +130,13 @@ int host_to_cpm_char(wchar_t c) {
 }
 
 void reset_charsets_for_testing() {
-    std::fill(std::begin(charset_table), std::end(charset_table), nullptr);
-    std::fill(std::begin(alt_charset_table), std::end(alt_charset_table), nullptr);
+    for (charset_entries* table : {&charset_table, &alt_charset_table}) {
+        for (wchar_t*& entry : *table) {
+            std::free(entry);
+            entry = nullptr;
+        }
+    }
+    std::free(unprintable_char);
     charset_index.built = false;
     alt_charset_index.built = false;
     use_alt_charset = 0;

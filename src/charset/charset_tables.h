@@ -37,5 +37,5 @@ int host_to_cpm_char(wchar_t c);
 int host_to_cpm_char_by_search(wchar_t c);
 
 /// Returns both tables, the flag and the substitute to their state at
-/// process start. For tests only; the entries it drops are leaked.
+/// process start, freeing the texts they held. For tests only.
 void reset_charsets_for_testing();

@@ -4,6 +4,7 @@
 #include "config/emulator_statements.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cwchar>
 
 #include "config/config_diagnostic.h"
@@ -199,8 +200,12 @@ statement_result parse_drive_statement() {
 statement_result parse_logfile_statement() {
     if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_STRING, "string"))
         return STATEMENT_FAULTY;
-    // No redefinition test: the last accepted name stands.
-    if (wide_to_file_name(token_string, settings.log_file) != 0) {
+    // No redefinition test: the last accepted name stands, and the one it
+    // replaces is released.
+    char* replaced = settings.log_file;
+    int converted = wide_to_file_name(token_string, settings.log_file);
+    std::free(replaced);
+    if (converted != 0) {
         report_invalid("file name");
         return STATEMENT_FAULTY;
     }

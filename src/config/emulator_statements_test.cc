@@ -304,8 +304,10 @@ TEST(ValueForms, FileNameInHostEncoding) {
     char* name = reinterpret_cast<char*>(1);
     EXPECT_EQ(wide_to_file_name(L"", name), 0);
     EXPECT_STREQ(name, "");
+    std::free(name);
     EXPECT_EQ(wide_to_file_name(L"/a/\u20ac", name), 0);
     EXPECT_STREQ(name, "/a/\xe2\x82\xac");
+    std::free(name);
     std::setlocale(LC_CTYPE, "C");
     EXPECT_EQ(wide_to_file_name(L"/a/\u20ac", name), -1);
     EXPECT_EQ(name, nullptr);

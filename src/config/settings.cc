@@ -1,6 +1,9 @@
 // The settings records and the merge at the end of an accepted file.
 #include "config/settings.h"
 
+#include <cstdlib>
+#include <initializer_list>
+
 namespace {
 
 constexpr int UNSET = -1;
@@ -44,5 +47,9 @@ void merge_pending_values() {
 }
 
 void reset_settings_for_testing() {
+    for (char* text : {settings.printer_file, settings.punch_file, settings.reader_file, settings.log_file})
+        std::free(text);
+    for (char* path : settings.drive_paths)
+        std::free(path);
     settings = UNSET_SETTINGS;
 }

@@ -61,6 +61,6 @@ void clear_pending_values();
 /// still unset. The cpu delay pair is copied together.
 void merge_pending_values();
 
-/// Returns settings to its unset state at process start. For tests only; the
-/// strings it drops are leaked.
+/// Returns settings to its unset state at process start, freeing its
+/// strings. For tests only.
 void reset_settings_for_testing();
