@@ -41,3 +41,9 @@ parse_outcome parse_config_text(const std::string& text) {
 std::string config_message(int line, const std::string& message) {
     return "vorbix-convert: test.conf(" + std::to_string(line) + "): " + message + "\n";
 }
+
+TEST_P(ConfigurationText, GivesItsMessagesAndResult) {
+    parse_outcome outcome = parse_config_text(GetParam().text);
+    EXPECT_EQ(outcome.messages, GetParam().messages);
+    EXPECT_EQ(outcome.result, GetParam().messages.empty() ? 0 : -1);
+}

@@ -12,29 +12,7 @@
 
 namespace {
 
-struct statement_case {
-    const char* name;
-    std::string text;
-    std::string messages; // "" for an accepted file
-};
-
-void PrintTo(const statement_case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-std::string at(int line, const std::string& message) {
-    return config_message(line, message);
-}
-
-class EmulatorStatements : public testing::TestWithParam<statement_case> {};
-
-TEST_P(EmulatorStatements, Messages) {
-    parse_outcome outcome = parse_config_text(GetParam().text);
-    EXPECT_EQ(outcome.messages, GetParam().messages);
-    EXPECT_EQ(outcome.result, GetParam().messages.empty() ? 0 : -1);
-}
-
-const statement_case STATEMENT_CASES[] = {
+const config_text_case STATEMENT_CASES[] = {
     // cpu delay
     {"CpuDelay", "cpu delay = 1000, 500\n", ""},
     {"CpuDelayBounds", "cpu delay = 1, 2147483647\n", ""},
@@ -166,7 +144,7 @@ const statement_case STATEMENT_CASES[] = {
     {"ColorsBooleanFaultLeavesUnset", "colors = yes\ncolors = true\n", at(1, "boolean value expected")},
 };
 
-INSTANTIATE_TEST_SUITE_P(, EmulatorStatements, testing::ValuesIn(STATEMENT_CASES),
+INSTANTIATE_TEST_SUITE_P(EmulatorStatements, ConfigurationText, testing::ValuesIn(STATEMENT_CASES),
                          testing::PrintToStringParamName());
 
 const char EVERY_STATEMENT[] =

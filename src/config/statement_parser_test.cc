@@ -10,31 +10,9 @@
 
 namespace {
 
-struct parser_case {
-    const char* name;
-    std::string text;
-    std::string messages; // "" for an accepted file
-};
-
-void PrintTo(const parser_case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-std::string at(int line, const std::string& message) {
-    return config_message(line, message);
-}
-
-class ParserMessages : public testing::TestWithParam<parser_case> {};
-
-TEST_P(ParserMessages, ReportEveryFaultyLine) {
-    parse_outcome outcome = parse_config_text(GetParam().text);
-    EXPECT_EQ(outcome.messages, GetParam().messages);
-    EXPECT_EQ(outcome.result, GetParam().messages.empty() ? 0 : -1);
-}
-
 const std::string LONG_LINE(1022, 'x');
 
-const parser_case PARSER_CASES[] = {
+const config_text_case PARSER_CASES[] = {
     {"EmptyFile", "", ""},
     {"BlankAndComments", "\n   \n# comment\n\t; other\n", ""},
     {"LinesCountedAcrossComments", "# one\n\n\ncharset = nothing\n", at(4, "invalid charset name")},
@@ -92,7 +70,7 @@ const parser_case PARSER_CASES[] = {
      "vorbix-convert: error reading test.conf: Invalid or incomplete multibyte or wide character\n"},
 };
 
-INSTANTIATE_TEST_SUITE_P(, ParserMessages, testing::ValuesIn(PARSER_CASES),
+INSTANTIATE_TEST_SUITE_P(ParserMessages, ConfigurationText, testing::ValuesIn(PARSER_CASES),
                          testing::PrintToStringParamName());
 
 TEST(ParserTables, EmptyFileGivesDefaultSetInBothTables) {
