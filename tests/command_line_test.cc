@@ -42,27 +42,37 @@ const command_line_case COMMAND_LINE_ERRORS[] = {
     {"RepeatedFlagEachTime",
      {"-a", "-a", "-a"},
      P + "option -a may be specified only once\n" + P + "option -a may be specified only once\n"},
-    {"RepeatedGroupedFlags", {"-zez", "-e"},
+    {"RepeatedGroupedFlags",
+     {"-zez", "-e"},
      P + "option -z may be specified only once\n" + P + "option -e may be specified only once\n"},
     {"RepeatedConfigFile", {"-f", "x", "-fy"}, P + "option -f may be specified only once\n"},
     {"RepeatedIgnore", {"-i", "-i"}, P + "option -i may be specified only once\n"},
     {"ThirdFile", {"-u", "a", "-u", "b", "-u", "c"}, P + "source and target already specified\n"},
-    {"FourthFile", {"-u", "a", "-c", "b", "-c", "c", "-u", "d"},
+    {"FourthFile",
+     {"-u", "a", "-c", "b", "-c", "c", "-u", "d"},
      P + "source and target already specified\n" + P + "source and target already specified\n"},
     {"CpmStdinAsSource", {"-c", "-"}, P + "stdin/stdout only allowed for Unix files\n"},
     {"CpmStdoutAsTarget", {"-u", "a", "-c", "-"}, P + "stdin/stdout only allowed for Unix files\n"},
-    {"ThirdFileAsCpmStdout", {"-u", "a", "-u", "b", "-c", "-"},
-     P + "source and target already specified\n" + P + "stdin/stdout only allowed for Unix files\n"},
+    {"ThirdFileAsCpmStdout",
+     {"-u", "a", "-u", "b", "-c", "-"},
+     P + "source and target already specified\n" + P +
+         "stdin/stdout only allowed for Unix files\n"},
     {"Positional", {"-u", "a", "b"}, P + "positional arguments are not allowed\n"},
-    {"PositionalAfterDashDash", {"-u", "a", "--", "b"}, P + "positional arguments are not allowed\n"},
+    {"PositionalAfterDashDash",
+     {"-u", "a", "--", "b"},
+     P + "positional arguments are not allowed\n"},
     // The option after the first word is never read: no "-z" message, no reordering.
-    {"OptionAfterPositional", {"-u", "a", "b", "-z", "-z"}, P + "positional arguments are not allowed\n"},
+    {"OptionAfterPositional",
+     {"-u", "a", "b", "-z", "-z"},
+     P + "positional arguments are not allowed\n"},
     {"LoneDashIsPositional", {"-"}, P + "positional arguments are not allowed\n"},
     {"IgnoreAndError", {"-i", "-e"}, P + "options -i and -e are mutually exclusive\n"},
-    {"AllInOrder", {"-a", "-q", "-a", "-i", "-c", "-", "-e", "word"},
+    {"AllInOrder",
+     {"-a", "-q", "-a", "-i", "-c", "-", "-e", "word"},
      P + "invalid option -q\n" + P + "option -a may be specified only once\n" + P +
-         "stdin/stdout only allowed for Unix files\n" + P + "positional arguments are not allowed\n" +
-         P + "options -i and -e are mutually exclusive\n"},
+         "stdin/stdout only allowed for Unix files\n" + P +
+         "positional arguments are not allowed\n" + P +
+         "options -i and -e are mutually exclusive\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(, CommandLineErrors, testing::ValuesIn(COMMAND_LINE_ERRORS),

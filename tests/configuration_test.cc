@@ -62,7 +62,8 @@ TEST_F(Configuration, MissingNamedFileIsAnError) {
     write_file(scratch / ".vorbix.conf", "charset = latin1\n");
     run_result result = cpm_to_host("\xe9", {"-f", "missing.conf"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "cannot open missing.conf: No such file or directory\n" + CONFIG_ERROR);
+    EXPECT_EQ(result.err,
+              P + "cannot open missing.conf: No such file or directory\n" + CONFIG_ERROR);
     EXPECT_EQ(result.out, "");
 }
 
@@ -90,7 +91,8 @@ TEST_F(Configuration, DirectoryInPlaceOfFileIsAReadError) {
 }
 
 TEST_F(Configuration, FaultyFileListsEveryLineAndTouchesNoFile) {
-    write_file(scratch / ".vorbix.conf", "charset = latin1\nchar 300 = \"x\"\n\nunprintable = \"ab\"\n");
+    write_file(scratch / ".vorbix.conf",
+               "charset = latin1\nchar 300 = \"x\"\n\nunprintable = \"ab\"\n");
     write_file(scratch / "in.txt", "text\n");
     write_file(scratch / "out", "old");
     run_result result = run_converter_process({"-u", "in.txt", "-c", "out"}, options);
@@ -99,7 +101,8 @@ TEST_F(Configuration, FaultyFileListsEveryLineAndTouchesNoFile) {
                               "./.vorbix.conf(4): string may contain only one character\n" +
                               CONFIG_ERROR);
     EXPECT_EQ(read_file(scratch / "out"), "old");
-    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{".vorbix.conf", "home", "in.txt", "out"}));
+    EXPECT_EQ(scratch.entries(),
+              (std::vector<std::string>{".vorbix.conf", "home", "in.txt", "out"}));
 }
 
 struct hostile_file_case {
@@ -112,7 +115,8 @@ void PrintTo(const hostile_file_case& c, std::ostream* os) {
     *os << c.name;
 }
 
-class HostileConfiguration : public Configuration, public testing::WithParamInterface<hostile_file_case> {};
+class HostileConfiguration : public Configuration,
+                             public testing::WithParamInterface<hostile_file_case> {};
 
 // Configuration files that no editor would write: each is rejected with its
 // messages, and nothing is converted.
@@ -131,8 +135,10 @@ const hostile_file_case HOSTILE_FILES[] = {
      P + "./.vorbix.conf(2): syntax error\n" + P +
          "error reading ./.vorbix.conf: Invalid or incomplete multibyte or wide character\n"},
     {"Nuls", std::string("\0\0\0\n", 4), P + "./.vorbix.conf(1): line too long\n"},
-    {"MegabyteLine", "#" + std::string(1 << 20, 'x') + "\n", P + "./.vorbix.conf(1): line too long\n"},
-    {"ManyFaultyLines", [] {
+    {"MegabyteLine", "#" + std::string(1 << 20, 'x') + "\n",
+     P + "./.vorbix.conf(1): line too long\n"},
+    {"ManyFaultyLines",
+     [] {
          std::string text;
          for (int line = 0; line < 100000; ++line)
              text += "bad\n";
@@ -196,10 +202,12 @@ TEST_F(Configuration, VorbixSetRoundTrip) {
 TEST_F(Configuration, CharacterTheLocaleCannotEncodeIsAWriteError) {
     write_file(scratch / ".vorbix.conf", "charset = latin1\n");
     options.environment = {"LC_ALL=C", "HOME=" + scratch / "home"};
-    run_result result = cpm_to_host("ab\xe9" "cd");
+    run_result result = cpm_to_host("ab\xe9"
+                                    "cd");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "abcd");
-    EXPECT_EQ(result.err, P + "write error on <stdout>: Invalid or incomplete multibyte or wide character\n");
+    EXPECT_EQ(result.err,
+              P + "write error on <stdout>: Invalid or incomplete multibyte or wide character\n");
 
     result = run_converter_process({"-c", "in.cpm", "-u", "out.txt"}, options);
     EXPECT_EQ(result.status, 1);
@@ -209,30 +217,29 @@ TEST_F(Configuration, CharacterTheLocaleCannotEncodeIsAWriteError) {
 }
 
 TEST_F(Configuration, EveryStatementOnceIsAcceptedAndOnlyCharsetsMatter) {
-    write_file(scratch / ".vorbix.conf",
-               "charset = latin1\n"
-               "alt charset = vorbix\n"
-               "char 65 = \"x\"\n"
-               "alt char 66 = \"y\"\n"
-               "unprintable = \"?\"\n"
-               "cpu delay = 1000, 500\n"
-               "console = full\n"
-               "close files = false\n"
-               "screen delay = 10\n"
-               "application cursor = true\n"
-               "exchange delete = true\n"
-               "default drive = a\n"
-               "drive a = \"drives/a\"\n"
-               "drive b = readonly, \"drives/b\"\n"
-               "logfile = \"vorbix.log\"\n"
-               "loglevel = 2\n"
-               "lines = 24\n"
-               "columns = 80\n"
-               "printer file = \"printer.out\"\n"
-               "punch file = \"punch.out\"\n"
-               "reader mode = raw\n"
-               "dump = startup, error\n"
-               "colors = true, 7, 0\n");
+    write_file(scratch / ".vorbix.conf", "charset = latin1\n"
+                                         "alt charset = vorbix\n"
+                                         "char 65 = \"x\"\n"
+                                         "alt char 66 = \"y\"\n"
+                                         "unprintable = \"?\"\n"
+                                         "cpu delay = 1000, 500\n"
+                                         "console = full\n"
+                                         "close files = false\n"
+                                         "screen delay = 10\n"
+                                         "application cursor = true\n"
+                                         "exchange delete = true\n"
+                                         "default drive = a\n"
+                                         "drive a = \"drives/a\"\n"
+                                         "drive b = readonly, \"drives/b\"\n"
+                                         "logfile = \"vorbix.log\"\n"
+                                         "loglevel = 2\n"
+                                         "lines = 24\n"
+                                         "columns = 80\n"
+                                         "printer file = \"printer.out\"\n"
+                                         "punch file = \"punch.out\"\n"
+                                         "reader mode = raw\n"
+                                         "dump = startup, error\n"
+                                         "colors = true, 7, 0\n");
     run_result result = cpm_to_host("AB\xe9\x80\r\n\x1a");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
@@ -244,11 +251,12 @@ TEST_F(Configuration, EveryStatementOnceIsAcceptedAndOnlyCharsetsMatter) {
 
 TEST_F(Configuration, ShippedExamplesWork) {
     const std::string examples = VORBIX_SOURCE_DIR "/examples/";
-    run_result result = run_converter_process({"-f", examples + "sample.conf", "-c", examples + "hello.cpm"}, options);
+    run_result result = run_converter_process(
+        {"-f", examples + "sample.conf", "-c", examples + "hello.cpm"}, options);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, read_file(examples + "hello.txt"));
-    result = run_converter_process({"-f", examples + "sample.conf", "-u", examples + "hello.txt", "-c", "back.cpm"},
-                                   options);
+    result = run_converter_process(
+        {"-f", examples + "sample.conf", "-u", examples + "hello.txt", "-c", "back.cpm"}, options);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(read_file(scratch / "back.cpm"), read_file(examples + "hello.cpm"));
     EXPECT_EQ(cpm_to_host("[x]", {"-a", "-f", examples + "sample.conf"}).out, "\xc3\x84x\xc3\x9c");

@@ -1,7 +1,7 @@
 // Failures at every step of a run: each gives its message and status 1, an
 // existing target stays byte-identical and no temporary file is left behind.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -70,7 +70,8 @@ TEST_F(Failure, InvalidSequenceInSource) {
     write_file(scratch / "in.txt", std::string(100000, 'a') + "\xe2\x82");
     run_result result = run_converter_process({"-u", "in.txt", "-u", "out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "read error on in.txt: Invalid or incomplete multibyte or wide character\n");
+    EXPECT_EQ(result.err,
+              P + "read error on in.txt: Invalid or incomplete multibyte or wide character\n");
     expect_target_untouched();
 }
 
@@ -95,7 +96,8 @@ TEST_P(WriteError, NamesTemporaryFileAndKeepsTarget) {
     options.file_size_limit = 100000;
     run_result result = run_converter_process(GetParam().args, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "write error on " + temp_name("out", result.pid) + ": File too large\n");
+    EXPECT_EQ(result.err,
+              P + "write error on " + temp_name("out", result.pid) + ": File too large\n");
     expect_target_untouched();
 }
 
@@ -131,8 +133,8 @@ TEST_F(Failure, RenameOntoNonEmptyDirectory) {
     write_file(scratch / "dir/keep", "kept");
     run_result result = run_converter_process({"-u", "in.txt", "-c", "dir"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "couldn't rename " + temp_name("dir", result.pid) +
-                              " to dir: Is a directory\n");
+    EXPECT_EQ(result.err,
+              P + "couldn't rename " + temp_name("dir", result.pid) + " to dir: Is a directory\n");
     EXPECT_EQ(read_file(scratch / "dir/keep"), "kept");
     expect_target_untouched();
 }
@@ -141,7 +143,8 @@ TEST_F(Failure, TemporaryNameTooLong) {
     std::string target(250, 'n');
     run_result result = run_converter_process({"-u", "in.txt", "-c", target}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "couldn't open " + temp_name(target, result.pid) + ": File name too long\n");
+    EXPECT_EQ(result.err,
+              P + "couldn't open " + temp_name(target, result.pid) + ": File name too long\n");
     expect_target_untouched();
 }
 
@@ -187,7 +190,8 @@ TEST_F(Failure, RacingConversionsLeaveOneWholeResult) {
         EXPECT_EQ(wait_converter_process(first).status, 0);
         EXPECT_EQ(wait_converter_process(second).status, 0);
         std::string result = read_file(scratch / "out");
-        EXPECT_TRUE(result == a || result == b) << "round " << round << ": " << result.size() << " bytes";
+        EXPECT_TRUE(result == a || result == b)
+            << "round " << round << ": " << result.size() << " bytes";
         EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"a.txt", "b.txt", "in.txt", "out"}));
     }
 }

@@ -122,7 +122,8 @@ TEST(ManualPage, DocumentsEveryOptionOfTheProgram) {
     std::set<char> page_options;
     std::vector<std::string> options = section("OPTIONS");
     for (std::size_t i = 0; i + 1 < options.size(); ++i)
-        if (options[i] == ".TP" && std::regex_search(options[i + 1], match, std::regex(R"(^\.BI? \\-([a-z]))")))
+        if (options[i] == ".TP" &&
+            std::regex_search(options[i + 1], match, std::regex(R"(^\.BI? \\-([a-z]))")))
             page_options.insert(match[1].str()[0]);
     EXPECT_EQ(page_options, program_options);
     EXPECT_EQ(program_options.size(), 8u);
@@ -134,8 +135,9 @@ TEST(ManualPage, ExplainsEveryMessageOfTheProgram) {
     ASSERT_GT(printed.size(), 15u);
     for (const std::string& message : printed) {
         std::regex pattern = as_pattern(message);
-        bool found = std::any_of(documented.begin(), documented.end(),
-                                 [&](const std::string& page) { return std::regex_match(page, pattern); });
+        bool found =
+            std::any_of(documented.begin(), documented.end(),
+                        [&](const std::string& page) { return std::regex_match(page, pattern); });
         EXPECT_TRUE(found) << "not in the manual page: " << message;
     }
     for (const std::string& page : documented) {

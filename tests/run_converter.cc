@@ -56,7 +56,8 @@ bool file_exists(const std::string& path) {
            std::filesystem::file_type::not_found;
 }
 
-running_converter start_converter_process(const std::vector<std::string>& args, const run_options& options) {
+running_converter start_converter_process(const std::vector<std::string>& args,
+                                          const run_options& options) {
     running_converter running;
     running.capture = std::make_unique<scratch_dir>();
     running.capture_stdout = options.stdout_path.empty();

@@ -63,7 +63,8 @@ struct running_converter {
     bool capture_stdout = true;
 };
 
-running_converter start_converter_process(const std::vector<std::string>& args, const run_options& options);
+running_converter start_converter_process(const std::vector<std::string>& args,
+                                          const run_options& options);
 run_result wait_converter_process(running_converter& running);
 
 std::string read_file(const std::string& path);

@@ -19,7 +19,8 @@ enum builtin_charset_column {
 /// One cell: 0 when the set has no character for the code, otherwise the one
 /// character (a Unicode code point) that the code stands for.
 using builtin_cell = wchar_t;
-using builtin_charset_rows = std::array<std::array<builtin_cell, BUILTIN_CHARSET_COUNT>, CPM_CODE_COUNT>;
+using builtin_charset_rows =
+    std::array<std::array<builtin_cell, BUILTIN_CHARSET_COUNT>, CPM_CODE_COUNT>;
 
 namespace builtin_charset_detail {
 
@@ -65,7 +66,8 @@ constexpr builtin_charset_rows make_builtin_charsets() {
 } // namespace builtin_charset_detail
 
 /// The built-in sets: row = CP/M code, column = builtin_charset_column.
-inline constexpr builtin_charset_rows builtin_charsets = builtin_charset_detail::make_builtin_charsets();
+inline constexpr builtin_charset_rows builtin_charsets =
+    builtin_charset_detail::make_builtin_charsets();
 
 /// The names by which the configuration selects each column, in column order.
 inline constexpr const wchar_t* BUILTIN_CHARSET_NAMES[BUILTIN_CHARSET_COUNT] = {

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 
 #include "common/checked_alloc.h"
 
@@ -65,10 +65,10 @@ void build_reverse_index(const charset_entries& table, reverse_index& index) {
             index.high[index.high_count++] = {entry[0], static_cast<std::uint8_t>(code)};
     }
     std::sort(index.high, index.high + index.high_count,
-                     [](const reverse_index::pair& a, const reverse_index::pair& b) {
-                         return a.character < b.character ||
-                                (a.character == b.character && a.code < b.code);
-                     });
+              [](const reverse_index::pair& a, const reverse_index::pair& b) {
+                  return a.character < b.character ||
+                         (a.character == b.character && a.code < b.code);
+              });
     index.built = true;
 }
 

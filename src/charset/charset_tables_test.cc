@@ -72,13 +72,16 @@ const charset_setup LATIN1{CHARSET_LATIN1, CHARSET_VT52, false, nullptr, {}};
 const charset_setup VORBIX{CHARSET_VORBIX, CHARSET_VT52, false, nullptr, {}};
 const charset_setup LATIN1_WITH_SUBSTITUTE{CHARSET_LATIN1, CHARSET_VT52, false, L"?", {}};
 const charset_setup ENTRY_65_IS_X{CHARSET_VT52, CHARSET_VT52, false, nullptr, {{65, L"x", false}}};
-const charset_setup ENTRY_1_IS_E_ACUTE{CHARSET_VT52, CHARSET_VT52, false, nullptr, {{1, L"\u00e9", false}}};
-const charset_setup EMPTY_ENTRY_200{CHARSET_VT52, CHARSET_VT52, false, nullptr, {{200, L"", false}}};
+const charset_setup ENTRY_1_IS_E_ACUTE{
+    CHARSET_VT52, CHARSET_VT52, false, nullptr, {{1, L"\u00e9", false}}};
+const charset_setup EMPTY_ENTRY_200{
+    CHARSET_VT52, CHARSET_VT52, false, nullptr, {{200, L"", false}}};
 const charset_setup SUBSTITUTE{CHARSET_VT52, CHARSET_VT52, false, L"?", {}};
 const charset_setup EMPTY_SUBSTITUTE{CHARSET_VT52, CHARSET_VT52, false, L"", {}};
 const charset_setup ALT_ASCII{CHARSET_LATIN1, CHARSET_ASCII, true, nullptr, {}};
 const charset_setup ALT_ENTRY{CHARSET_VT52, CHARSET_VT52, true, nullptr, {{66, L"y", true}}};
-const charset_setup ENTRY_IN_OTHER_TABLE{CHARSET_VT52, CHARSET_VT52, false, nullptr, {{66, L"y", true}}};
+const charset_setup ENTRY_IN_OTHER_TABLE{
+    CHARSET_VT52, CHARSET_VT52, false, nullptr, {{66, L"y", true}}};
 
 const lookup_case LOOKUPS[] = {
     {"DefaultLetter", DEFAULT, TO_HOST, 65, L'A'},
@@ -126,8 +129,7 @@ const lookup_case LOOKUPS[] = {
     {"AlternateEntryUnusedWithoutFlag", ENTRY_IN_OTHER_TABLE, TO_HOST, 66, L'B'},
 };
 
-INSTANTIATE_TEST_SUITE_P(, Lookup, testing::ValuesIn(LOOKUPS),
-                         testing::PrintToStringParamName());
+INSTANTIATE_TEST_SUITE_P(, Lookup, testing::ValuesIn(LOOKUPS), testing::PrintToStringParamName());
 
 TEST(Charsets, BuiltinColumnsAsTabulated) {
     for (int code = 0; code < CPM_CODE_COUNT; ++code) {
@@ -183,9 +185,10 @@ TEST(Charsets, UnfilledTablesFindNothing) {
 // hold, including duplicates, empty entries and characters above U+00FF.
 TEST(Charsets, ReverseIndexAgreesWithSearch) {
     charset_setup busy{CHARSET_VORBIX, CHARSET_LATIN1, false, L"#", {}};
-    busy.entries = {{200, L"A", false}, {40, L"\u2013", false}, {201, L"", false},
-                    {255, L"\U0001F600", false}, {254, L"\U0001F600", false}, {33, L"\u00e9", false},
-                    {100, L"\u20ac", true}, {99, L"\u20ac", true}};
+    busy.entries = {{200, L"A", false},          {40, L"\u2013", false},
+                    {201, L"", false},           {255, L"\U0001F600", false},
+                    {254, L"\U0001F600", false}, {33, L"\u00e9", false},
+                    {100, L"\u20ac", true},      {99, L"\u20ac", true}};
     for (bool alternate : {false, true}) {
         busy.use_alternate = alternate;
         apply(busy);

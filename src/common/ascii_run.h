@@ -29,7 +29,8 @@ inline std::size_t copy_plain_text(const unsigned char* bytes, std::size_t lengt
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), block);
         // Signed: bytes from 0x80 up compare below the space as well.
-        __m128i below_space = _mm_andnot_si128(_mm_cmpeq_epi8(block, tab), _mm_cmplt_epi8(block, space));
+        __m128i below_space =
+            _mm_andnot_si128(_mm_cmpeq_epi8(block, tab), _mm_cmplt_epi8(block, space));
         __m128i other = _mm_or_si128(below_space, _mm_cmpeq_epi8(block, del));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(other));
         if (mask != 0)

@@ -59,7 +59,8 @@ byte_writer HostText::writer;
 
 TEST_F(HostText, SequencesAcrossBlockBoundaries) {
     // Four-, three- and two-byte sequences each cut by the end of a block.
-    for (std::size_t before : {STREAM_BUFFER_SIZE - 1, STREAM_BUFFER_SIZE - 2, STREAM_BUFFER_SIZE - 3}) {
+    for (std::size_t before :
+         {STREAM_BUFFER_SIZE - 1, STREAM_BUFFER_SIZE - 2, STREAM_BUFFER_SIZE - 3}) {
         std::string bytes(before, 'a');
         bytes += "\xf0\x9f\x98\x80\xe2\x82\xac\xc3\xa9z";
         std::wstring text = decode(bytes, reader);
@@ -88,7 +89,10 @@ TEST_P(HostTextBadInput, EndsWithIllegalSequenceError) {
 }
 
 const bad_input_case BAD_INPUTS[] = {
-    {"StrayContinuation", "ab\x80" "cd", L"ab"},
+    {"StrayContinuation",
+     "ab\x80"
+     "cd",
+     L"ab"},
     {"TruncatedAtEnd", "ab\xe2\x82", L"ab"},
     {"TruncatedByNextLead", "ab\xe2\x82\xc3\xa9", L"ab"},
     {"Overlong", "\xc0\xaf", L""},

@@ -26,7 +26,8 @@ class Utf8 : public testing::Test {
             return false;
         wchar_t slow = 0;
         std::mbstate_t state{};
-        std::size_t slow_length = std::mbrtowc(&slow, reinterpret_cast<const char*>(bytes), length, &state);
+        std::size_t slow_length =
+            std::mbrtowc(&slow, reinterpret_cast<const char*>(bytes), length, &state);
         EXPECT_EQ(fast_length, slow_length == 0 ? 1 : slow_length) << std::hex << int(bytes[0]);
         EXPECT_EQ(fast, slow) << std::hex << int(bytes[0]);
         return true;
@@ -37,7 +38,8 @@ TEST_F(Utf8, DecodingAgreesOnEveryOneAndTwoByteSequence) {
     std::size_t accepted = 0;
     for (int first = 0; first < 256; ++first) {
         for (int second = 0; second < 256; ++second) {
-            unsigned char bytes[2] = {static_cast<unsigned char>(first), static_cast<unsigned char>(second)};
+            unsigned char bytes[2] = {static_cast<unsigned char>(first),
+                                      static_cast<unsigned char>(second)};
             accepted += agrees(bytes, 2);
             agrees(bytes, 1);
         }
@@ -50,7 +52,8 @@ TEST_F(Utf8, DecodingAgreesOnEveryThreeByteSequence) {
     for (int first = 0xC0; first < 256; ++first)
         for (int second = 0; second < 256; ++second)
             for (int third = 0; third < 256; ++third) {
-                unsigned char bytes[3] = {static_cast<unsigned char>(first), static_cast<unsigned char>(second),
+                unsigned char bytes[3] = {static_cast<unsigned char>(first),
+                                          static_cast<unsigned char>(second),
                                           static_cast<unsigned char>(third)};
                 if (first >= 0xE0)
                     accepted += agrees(bytes, 3);
@@ -64,13 +67,15 @@ TEST_F(Utf8, DecodingAgreesOnEveryThreeByteSequence) {
 TEST_F(Utf8, DecodingAgreesOnFourByteSequenceClasses) {
     // Every lead byte from 0xF0 with every second byte, and third and fourth
     // bytes from each class boundary; then all continuations of 0xF0-0xF4.
-    const int edges[] = {0x00, 0x41, 0x7F, 0x80, 0x81, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xF4, 0xFF};
+    const int edges[] = {0x00, 0x41, 0x7F, 0x80, 0x81, 0x8F, 0x90,
+                         0x9F, 0xA0, 0xBF, 0xC0, 0xF4, 0xFF};
     for (int first = 0xF0; first < 256; ++first)
         for (int second = 0; second < 256; ++second)
             for (int third : edges)
                 for (int fourth : edges) {
-                    unsigned char bytes[4] = {static_cast<unsigned char>(first), static_cast<unsigned char>(second),
-                                              static_cast<unsigned char>(third), static_cast<unsigned char>(fourth)};
+                    unsigned char bytes[4] = {
+                        static_cast<unsigned char>(first), static_cast<unsigned char>(second),
+                        static_cast<unsigned char>(third), static_cast<unsigned char>(fourth)};
                     agrees(bytes, 4);
                     agrees(bytes, 3);
                 }
@@ -79,8 +84,9 @@ TEST_F(Utf8, DecodingAgreesOnFourByteSequenceClasses) {
         for (int second = 0x80; second <= 0xBF; ++second)
             for (int third = 0x80; third <= 0xBF; ++third)
                 for (int fourth = 0x80; fourth <= 0xBF; ++fourth) {
-                    unsigned char bytes[4] = {static_cast<unsigned char>(first), static_cast<unsigned char>(second),
-                                              static_cast<unsigned char>(third), static_cast<unsigned char>(fourth)};
+                    unsigned char bytes[4] = {
+                        static_cast<unsigned char>(first), static_cast<unsigned char>(second),
+                        static_cast<unsigned char>(third), static_cast<unsigned char>(fourth)};
                     accepted += agrees(bytes, 4);
                 }
     EXPECT_EQ(accepted, 0x110000u - 0x10000);

@@ -238,7 +238,8 @@ statement_result parse_columns_statement() {
 }
 
 statement_result parse_printer_statement() {
-    return faulty_unless(parse_device_settings("printer", settings.printer_file, settings.printer_mode));
+    return faulty_unless(
+        parse_device_settings("printer", settings.printer_file, settings.printer_mode));
 }
 
 statement_result parse_punch_statement() {
@@ -246,7 +247,8 @@ statement_result parse_punch_statement() {
 }
 
 statement_result parse_reader_statement() {
-    return faulty_unless(parse_device_settings("reader", settings.reader_file, settings.reader_mode));
+    return faulty_unless(
+        parse_device_settings("reader", settings.reader_file, settings.reader_mode));
 }
 
 statement_result parse_dump_statement() {
@@ -254,6 +256,7 @@ statement_result parse_dump_statement() {
 }
 
 statement_result parse_colors_statement() {
-    return faulty_unless(parse_colors(pending_values.colors_enabled, pending_values.colors_foreground,
+    return faulty_unless(parse_colors(pending_values.colors_enabled,
+                                      pending_values.colors_foreground,
                                       pending_values.colors_background));
 }

@@ -19,7 +19,8 @@ const config_text_case STATEMENT_CASES[] = {
     {"CpuDelayCountZero", "cpu delay = 0, 5\n", at(1, "cpu delay count out of range")},
     {"CpuDelayCountTooLarge", "cpu delay = 2147483648, 5\n", at(1, "cpu delay count out of range")},
     {"CpuDelayNanosecondsZero", "cpu delay = 5, 0\n", at(1, "cpu delay nanoseconds out of range")},
-    {"CpuDelayNanosecondsTooLarge", "cpu delay = 5, 2147483648\n", at(1, "cpu delay nanoseconds out of range")},
+    {"CpuDelayNanosecondsTooLarge", "cpu delay = 5, 2147483648\n",
+     at(1, "cpu delay nanoseconds out of range")},
     {"CpuDelayWithoutSecondNumber", "cpu delay = 5\n", at(1, ", expected")},
     {"CpuDelayTrailingComma", "cpu delay = 5,\n", at(1, "number expected")},
     {"CpuDelayWord", "cpu delay = fast\n", at(1, "number expected")},
@@ -70,7 +71,8 @@ const config_text_case STATEMENT_CASES[] = {
      at(2, "default drive redefined")},
     {"DefaultDriveTwiceWithoutEquals", "default drive = a\ndefault drive b\nbad\n",
      at(2, "= expected") + at(3, "syntax error")},
-    {"DefaultDriveInvalidThenValid", "default drive = q\ndefault drive = a\n", at(1, "invalid drive name")},
+    {"DefaultDriveInvalidThenValid", "default drive = q\ndefault drive = a\n",
+     at(1, "invalid drive name")},
     // drive
     {"Drive", "drive a = \"/cpm/a\"\ndrive p = readonly, \"/cpm/p\"\n", ""},
     {"DriveBeyondP", "drive q = \"/cpm/q\"\n", at(1, "invalid drive name")},
@@ -86,7 +88,8 @@ const config_text_case STATEMENT_CASES[] = {
     {"LoglevelBounds", "loglevel = 5\n", ""},
     {"LoglevelTooLarge", "loglevel = 6\n", at(1, "log level out of range")},
     {"LoglevelTwice", "loglevel = 0\nloglevel = 1\n", at(2, "log level redefined")},
-    {"LoglevelRangeBeforeRedefinition", "loglevel = 0\nloglevel = 9\n", at(2, "log level out of range")},
+    {"LoglevelRangeBeforeRedefinition", "loglevel = 0\nloglevel = 9\n",
+     at(2, "log level out of range")},
     {"LoglevelWord", "loglevel = high\n", at(1, "number expected")},
     // lines and columns
     {"LinesBounds", "lines = 5\ncolumns = 95\n", ""},
@@ -99,12 +102,17 @@ const config_text_case STATEMENT_CASES[] = {
      at(1, "integer out of range") + at(1, "number expected")},
     {"LinesWord", "lines = all\n", at(1, "number expected")},
     {"LinesWithoutEquals", "lines 24\n", at(1, "= expected")},
-    {"LaterLinesStillChecked", "lines = 24\nlines = 2\n", at(2, "line number out of range (5..95)")},
+    {"LaterLinesStillChecked", "lines = 24\nlines = 2\n",
+     at(2, "line number out of range (5..95)")},
     // printer, punch and reader
-    {"PrinterFileAndMode", "printer file = \"lpt.txt\"\nprinter mode = raw\npunch mode = text\n"
-                           "reader file = \"in.txt\"\n", ""},
-    {"PrinterModeTwice", "printer mode = raw\nprinter mode = raw\n", at(2, "printer mode redefined")},
-    {"PunchFileTwiceSameName", "punch file = \"p\"\npunch file = \"p\"\n", at(2, "punch file redefined")},
+    {"PrinterFileAndMode",
+     "printer file = \"lpt.txt\"\nprinter mode = raw\npunch mode = text\n"
+     "reader file = \"in.txt\"\n",
+     ""},
+    {"PrinterModeTwice", "printer mode = raw\nprinter mode = raw\n",
+     at(2, "printer mode redefined")},
+    {"PunchFileTwiceSameName", "punch file = \"p\"\npunch file = \"p\"\n",
+     at(2, "punch file redefined")},
     {"ReaderFileAndModeInOne", "reader file = \"r\" mode = raw\n", at(1, "syntax error")},
     {"PrinterModeString", "printer mode = \"raw\"\n", at(1, "keyword expected")},
     {"PrinterModeUnknown", "printer mode = cooked\n", at(1, "text or raw expected")},
@@ -133,45 +141,47 @@ const config_text_case STATEMENT_CASES[] = {
     // colors
     {"ColorsTrue", "colors = true\n", ""},
     {"ColorsFalseWithNumbers", "colors = false, 7, 0\n", ""},
-    {"ColorsForegroundTooLarge", "colors = true, 8, 0\n", at(1, "foreground color number (0..7) expected")},
-    {"ColorsBackgroundTooLarge", "colors = true, 1, 8\n", at(1, "background color number (0..7) expected")},
+    {"ColorsForegroundTooLarge", "colors = true, 8, 0\n",
+     at(1, "foreground color number (0..7) expected")},
+    {"ColorsBackgroundTooLarge", "colors = true, 1, 8\n",
+     at(1, "background color number (0..7) expected")},
     {"ColorsOneNumber", "colors = true, 3\n", at(1, ", expected")},
     {"ColorsNumberWithoutComma", "colors = true 3\n", at(1, "syntax error")},
     {"ColorsWithoutEquals", "colors true\n", at(1, "= expected")},
     {"ColorsTwice", "colors = true\ncolors = false\n", at(2, "color options redefined")},
     {"ColorsEnabledKeptAfterFault", "colors = true, 9\ncolors = true\n",
      at(1, "foreground color number (0..7) expected") + at(2, "color options redefined")},
-    {"ColorsBooleanFaultLeavesUnset", "colors = yes\ncolors = true\n", at(1, "boolean value expected")},
+    {"ColorsBooleanFaultLeavesUnset", "colors = yes\ncolors = true\n",
+     at(1, "boolean value expected")},
 };
 
 INSTANTIATE_TEST_SUITE_P(EmulatorStatements, ConfigurationText, testing::ValuesIn(STATEMENT_CASES),
                          testing::PrintToStringParamName());
 
-const char EVERY_STATEMENT[] =
-    "# every statement of the language once\n"
-    "charset = latin1\n"
-    "alt charset = vorbix\n"
-    "char 65 = \"x\"\n"
-    "alt char 66 = \"y\"\n"
-    "unprintable = \"?\"\n"
-    "cpu delay = 1000, 500\n"
-    "console = line\n"
-    "close files = true\n"
-    "screen delay = key\n"
-    "application cursor = true\n"
-    "exchange delete = false\n"
-    "default drive = B\n"
-    "drive a = \"/cpm/\xc3\xa9t\xc3\xa9\"\n"
-    "drive P = readonly, \"/cpm/p\"\n"
-    "logfile = \"vorbix.log\"\n"
-    "loglevel = 3\n"
-    "lines = 24\n"
-    "columns = current\n"
-    "printer file = \"printer.txt\"\n"
-    "punch mode = raw\n"
-    "reader mode = text\n"
-    "dump = all\n"
-    "colors = true, 7, 0\n";
+const char EVERY_STATEMENT[] = "# every statement of the language once\n"
+                               "charset = latin1\n"
+                               "alt charset = vorbix\n"
+                               "char 65 = \"x\"\n"
+                               "alt char 66 = \"y\"\n"
+                               "unprintable = \"?\"\n"
+                               "cpu delay = 1000, 500\n"
+                               "console = line\n"
+                               "close files = true\n"
+                               "screen delay = key\n"
+                               "application cursor = true\n"
+                               "exchange delete = false\n"
+                               "default drive = B\n"
+                               "drive a = \"/cpm/\xc3\xa9t\xc3\xa9\"\n"
+                               "drive P = readonly, \"/cpm/p\"\n"
+                               "logfile = \"vorbix.log\"\n"
+                               "loglevel = 3\n"
+                               "lines = 24\n"
+                               "columns = current\n"
+                               "printer file = \"printer.txt\"\n"
+                               "punch mode = raw\n"
+                               "reader mode = text\n"
+                               "dump = all\n"
+                               "colors = true, 7, 0\n";
 
 TEST(EmulatorSettings, AcceptedFileFillsSettings) {
     parse_outcome outcome = parse_config_text(EVERY_STATEMENT);
@@ -238,7 +248,8 @@ const settings_case SETTINGS_CASES[] = {
     {"ColorsAloneLeavesNumbers", "colors = true\n", &settings_record::colors_foreground, -1},
     {"ColorsFalseNumbers", "colors = false, 7, 0\n", &settings_record::colors_enabled, 0},
     {"LoglevelZero", "loglevel = 0\n", &settings_record::log_level, 0},
-    {"CpuDelayLargest", "cpu delay = 2147483647, 1\n", &settings_record::cpu_delay_count, 2147483647},
+    {"CpuDelayLargest", "cpu delay = 2147483647, 1\n", &settings_record::cpu_delay_count,
+     2147483647},
     {"UnsetStaysUnset", "", &settings_record::log_level, -1},
 };
 

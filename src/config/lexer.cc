@@ -83,14 +83,15 @@ void scan_string() {
             // The buffer is in token_string from its first allocation, so
             // that an error further on frees it.
             capacity += STRING_GROWTH;
-            token_string = static_cast<wchar_t*>(
-                checked_realloc(token_string, capacity * sizeof(wchar_t)));
+            token_string =
+                static_cast<wchar_t*>(checked_realloc(token_string, capacity * sizeof(wchar_t)));
         }
         token_string[count++] = c;
         line_cursor += consumed;
     }
     ++line_cursor;
-    token_string = static_cast<wchar_t*>(checked_realloc(token_string, (count + 1) * sizeof(wchar_t)));
+    token_string =
+        static_cast<wchar_t*>(checked_realloc(token_string, (count + 1) * sizeof(wchar_t)));
     token_string[count] = 0;
     token_kind = TOKEN_STRING;
 }

@@ -9,8 +9,8 @@ namespace {
 constexpr int UNSET = -1;
 
 const settings_record UNSET_SETTINGS = {
-    UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET,
-    UNSET, UNSET, 0,     0,     nullptr, nullptr, nullptr, nullptr, 0, {}, {},
+    UNSET, UNSET, UNSET, UNSET, UNSET, UNSET,   UNSET,   UNSET,   UNSET,   UNSET, UNSET, UNSET,
+    UNSET, UNSET, UNSET, 0,     0,     nullptr, nullptr, nullptr, nullptr, 0,     {},    {},
 };
 
 void merge_field(int& destination, int pending) {
@@ -47,7 +47,8 @@ void merge_pending_values() {
 }
 
 void reset_settings_for_testing() {
-    for (char* text : {settings.printer_file, settings.punch_file, settings.reader_file, settings.log_file})
+    for (char* text :
+         {settings.printer_file, settings.punch_file, settings.reader_file, settings.log_file})
         std::free(text);
     for (char* path : settings.drive_paths)
         std::free(path);

@@ -40,8 +40,8 @@ struct settings_record {
     int colors_enabled;
     int colors_foreground;
     int colors_background;
-    int lines;   ///< 5..95 or -1 for "current"; 0 unset; written directly
-    int columns; ///< 20..95 or -1 for "current"; 0 unset; written directly
+    int lines;          ///< 5..95 or -1 for "current"; 0 unset; written directly
+    int columns;        ///< 20..95 or -1 for "current"; 0 unset; written directly
     char* printer_file; ///< written directly, as are the other strings
     char* punch_file;
     char* reader_file;

@@ -32,8 +32,8 @@ struct dump_option {
 };
 
 constexpr dump_option DUMP_OPTIONS[] = {
-    {L"none", DUMP_NONE}, {L"startup", 0x02}, {L"exit", DUMP_EXIT},
-    {L"error", DUMP_ERROR}, {L"signal", 0x10}, {L"all", DUMP_ALL},
+    {L"none", DUMP_NONE},   {L"startup", 0x02}, {L"exit", DUMP_EXIT},
+    {L"error", DUMP_ERROR}, {L"signal", 0x10},  {L"all", DUMP_ALL},
 };
 
 bool is_word(const wchar_t* word) {
@@ -211,7 +211,8 @@ int parse_colors(int& enabled, int& foreground, int& background) {
         return -1;
     if (token_kind != TOKEN_COMMA)
         return 0;
-    if (!scan_color(foreground, "foreground color number (0..7)") || !scan_expecting(TOKEN_COMMA, ",") ||
+    if (!scan_color(foreground, "foreground color number (0..7)") ||
+        !scan_expecting(TOKEN_COMMA, ",") ||
         !scan_color(background, "background color number (0..7)"))
         return -1;
     next_token();

@@ -28,10 +28,10 @@ bool untranslatable_seen;
 
 // What one CP/M code becomes in host text, worked out once per run.
 enum host_output_kind : unsigned char {
-    HOST_BYTES,          // these bytes, the same every time (stateless encodings)
-    HOST_CHARACTER,      // this character, encoded each time through the shift state
-    HOST_UNENCODABLE,    // a character the locale cannot encode: a write error
-    HOST_UNTRANSLATABLE, // no character: dropped and reported
+    HOST_BYTES,           // these bytes, the same every time (stateless encodings)
+    HOST_CHARACTER,       // this character, encoded each time through the shift state
+    HOST_UNENCODABLE,     // a character the locale cannot encode: a write error
+    HOST_UNTRANSLATABLE,  // no character: dropped and reported
     HOST_CARRIAGE_RETURN, // held back until the next byte is seen
 };
 
@@ -47,7 +47,7 @@ struct host_output {
 struct host_output_plan {
     host_output codes[CPM_CODE_COUNT];
     host_output carriage_return; ///< a CR that turned out not to begin a line end
-    bool plain_text_is_itself; ///< every code 0x20-0x7E and the tab is its own one byte
+    bool plain_text_is_itself;   ///< every code 0x20-0x7E and the tab is its own one byte
 };
 
 // Input is converted in chunks small enough that their output, at most two
@@ -227,9 +227,8 @@ void convert_host_to_cpm() {
 }
 
 void convert_cpm_to_cpm() {
-    for_each_cpm_text_span([](const unsigned char* text, std::size_t length) {
-        target_stream.write(text, length);
-    });
+    for_each_cpm_text_span(
+        [](const unsigned char* text, std::size_t length) { target_stream.write(text, length); });
 }
 
 void convert_cpm_to_host() {
