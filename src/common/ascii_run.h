@@ -16,6 +16,15 @@ inline bool is_plain_text_byte(unsigned char byte) {
     return (byte >= 0x20 && byte <= 0x7E) || byte == '\t';
 }
 
+/// Whether mapping takes every plain text byte to that same byte value; only
+/// then may a run be copied as it stands.
+template <typename Mapping> bool plain_text_maps_to_itself(Mapping mapping) {
+    for (int byte = 0; byte < 0x80; ++byte)
+        if (is_plain_text_byte(static_cast<unsigned char>(byte)) && !mapping(byte))
+            return false;
+    return true;
+}
+
 /// Copies the plain text run at the start of bytes[0..length) to out and
 /// returns its length. Writes nothing to out beyond out + length.
 inline std::size_t copy_plain_text(const unsigned char* bytes, std::size_t length,

@@ -7,9 +7,15 @@
 #include <cstring>
 #include <langinfo.h>
 
+namespace {
+
+// Whether the locale's character type is UTF-8, whose fast path needs no
+// shift state.
 bool locale_is_utf8() {
     return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 }
+
+} // namespace
 
 host_text_reader::host_text_reader(byte_reader& bytes)
     : bytes_(bytes), state_(), utf8_(locale_is_utf8()) {}

@@ -70,7 +70,3 @@ class host_text_writer {
     std::mbstate_t state_;
     bool utf8_;
 };
-
-/// Whether the locale's character type is UTF-8, in which every character
-/// below U+0080 is its own one byte whatever came before it.
-bool locale_is_utf8();

@@ -81,9 +81,9 @@ statement_result parse_console_statement() {
     if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_IDENTIFIER, "keyword"))
         return STATEMENT_FAULTY;
     int mode;
-    if (std::wcscmp(token_text, L"full") == 0) {
+    if (is_word(L"full")) {
         mode = 1;
-    } else if (std::wcscmp(token_text, L"line") == 0) {
+    } else if (is_word(L"line")) {
         mode = 0;
     } else {
         report_expected("full or line");
@@ -121,7 +121,7 @@ statement_result parse_screen_statement() {
             return STATEMENT_FAULTY;
         }
         delay = static_cast<int>(token_number);
-    } else if (token_kind == TOKEN_IDENTIFIER && std::wcscmp(token_text, L"key") == 0) {
+    } else if (is_word(L"key")) {
         delay = SCREEN_DELAY_KEY;
     } else {
         report_expected("number");
@@ -179,7 +179,7 @@ statement_result parse_drive_statement() {
     if (!scan_expecting(TOKEN_EQUALS, "="))
         return STATEMENT_FAULTY;
     next_token();
-    if (token_kind == TOKEN_IDENTIFIER && std::wcscmp(token_text, L"readonly") == 0) {
+    if (is_word(L"readonly")) {
         settings.drive_read_only[drive] = 1;
         if (!scan_expecting(TOKEN_COMMA, ","))
             return STATEMENT_FAULTY;

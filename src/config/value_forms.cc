@@ -36,10 +36,6 @@ constexpr dump_option DUMP_OPTIONS[] = {
     {L"error", DUMP_ERROR}, {L"signal", 0x10},  {L"all", DUMP_ALL},
 };
 
-bool is_word(const wchar_t* word) {
-    return token_kind == TOKEN_IDENTIFIER && std::wcscmp(token_text, word) == 0;
-}
-
 // Scans and requires a color number, 0 to 7; stores it in slot.
 bool scan_color(int& slot, const char* what) {
     next_token();
@@ -52,6 +48,10 @@ bool scan_color(int& slot, const char* what) {
 }
 
 } // namespace
+
+bool is_word(const wchar_t* word) {
+    return token_kind == TOKEN_IDENTIFIER && std::wcscmp(token_text, word) == 0;
+}
 
 bool scan_expecting(int kind, const char* what) {
     next_token();

@@ -5,6 +5,9 @@
 // with the token after the value current, or -1 after printing one message.
 #pragma once
 
+/// Whether the current token is the identifier word (compared exactly).
+bool is_word(const wchar_t* word);
+
 /// Scans, and requires a token of kind; otherwise prints "<what> expected".
 bool scan_expecting(int kind, const char* what);
 

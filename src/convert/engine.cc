@@ -96,12 +96,10 @@ host_output_plan plan_host_output() {
         }
     }
     plan.carriage_return = plan_character(L'\r', stateless);
-    plan.plain_text_is_itself = true;
-    for (int code = '\t'; code <= 0x7E; code = code == '\t' ? 0x20 : code + 1) {
+    plan.plain_text_is_itself = plain_text_maps_to_itself([&plan](int code) {
         const host_output& planned = plan.codes[code];
-        if (planned.kind != HOST_BYTES || planned.length != 1 || planned.bytes[0] != code)
-            plan.plain_text_is_itself = false;
-    }
+        return planned.kind == HOST_BYTES && planned.length == 1 && planned.bytes[0] == code;
+    });
     return plan;
 }
 
@@ -194,9 +192,8 @@ void convert_host_to_cpm() {
     std::int16_t low_codes[CPM_CODE_COUNT];
     for (int c = 0; c < CPM_CODE_COUNT; ++c)
         low_codes[c] = static_cast<std::int16_t>(host_to_cpm_char(static_cast<wchar_t>(c)));
-    bool plain_text_is_itself = true;
-    for (int c = '\t'; c <= 0x7E; c = c == '\t' ? 0x20 : c + 1)
-        plain_text_is_itself = plain_text_is_itself && low_codes[c] == c;
+    bool plain_text_is_itself =
+        plain_text_maps_to_itself([&low_codes](int c) { return low_codes[c] == c; });
     host_text_reader input(source_stream);
     wchar_t c;
     for (;;) {
