@@ -6,6 +6,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "run_converter.h"
 
 namespace {
@@ -148,30 +151,69 @@ TEST_F(Failure, TemporaryNameTooLong) {
     expect_target_untouched();
 }
 
-TEST_F(Failure, LinkPlantedAtTemporaryNameIsNotFollowed) {
-    write_file(scratch / "victim", "victim's data");
-    std::string link_dir = scratch.path();
-    options.before_exec = [link_dir] {
-        std::string link = link_dir + "/out.temp." + std::to_string(getpid());
-        if (symlink((link_dir + "/victim").c_str(), link.c_str()) != 0)
-            _exit(125);
-    };
-    run_result result = run_converter_process({"-u", "in.txt", "-c", "out"}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "couldn't open " + temp_name("out", result.pid) +
-                              ": Too many levels of symbolic links\n");
-    EXPECT_EQ(read_file(scratch / "victim"), "victim's data");
-    EXPECT_EQ(read_file(scratch / "out"), OLD_TARGET);
+// Whatever is found at the temporary name is removed, never written through:
+// a link planted there leaves the file behind it as it was.
+struct planted_case {
+    const char* name;
+    int (*plant)(const char* victim, const char* temp);
+    std::vector<std::string> args;
+    std::string expected;
+};
+
+void PrintTo(const planted_case& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(Failure, LeftoverTemporaryFileIsEmptiedAndUsed) {
-    options.before_exec = [this] {
-        write_file(scratch / ("out.temp." + std::to_string(getpid())), std::string(5000, '#'));
+const planted_case PLANTED[] = {
+    {"HardLinkHostTarget", link, {"-u", "in.txt", "-u", "out"}, "some text\n"},
+    {"HardLinkCpmTarget", link, {"-u", "in.txt", "-c", "out"},
+     "some text\r\n" + std::string(117, '\x1a')},
+    {"SymbolicLinkHostTarget", symlink, {"-u", "in.txt", "-u", "out"}, "some text\n"},
+    {"SymbolicLinkCpmTarget", symlink, {"-u", "in.txt", "-c", "out"},
+     "some text\r\n" + std::string(117, '\x1a')},
+};
+
+class PlantedAtTemporaryName : public Failure, public testing::WithParamInterface<planted_case> {};
+
+TEST_P(PlantedAtTemporaryName, IsReplacedNeverWrittenThrough) {
+    write_file(scratch / "victim", "victim's data");
+    std::string dir = scratch.path();
+    auto plant = GetParam().plant;
+    options.before_exec = [dir, plant] {
+        std::string temp = dir + "/out.temp." + std::to_string(getpid());
+        if (plant((dir + "/victim").c_str(), temp.c_str()) != 0)
+            _exit(125);
     };
-    run_result result = run_converter_process({"-u", "in.txt", "-u", "out"}, options);
+    run_result result = run_converter_process(GetParam().args, options);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(read_file(scratch / "out"), "some text\n");
-    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "out"}));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(scratch / "out"), GetParam().expected);
+    EXPECT_EQ(read_file(scratch / "victim"), "victim's data");
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "out", "victim"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, PlantedAtTemporaryName, testing::ValuesIn(PLANTED),
+                         testing::PrintToStringParamName());
+
+// A folder at the temporary name cannot be removed: the run stops with the
+// removal's error and leaves the folder alone.
+TEST_F(Failure, FolderAtTemporaryNameIsLeftAlone) {
+    std::string dir = scratch.path();
+    options.before_exec = [dir] {
+        std::string temp = dir + "/out.temp." + std::to_string(getpid());
+        if (mkdir(temp.c_str(), 0777) != 0 || mkdir((temp + "/inner").c_str(), 0777) != 0)
+            _exit(125);
+    };
+    ASSERT_EQ(mkdir((scratch / "probe").c_str(), 0777), 0);
+    ASSERT_NE(unlink((scratch / "probe").c_str()), 0);
+    std::string removal_error = std::strerror(errno);
+    ASSERT_EQ(rmdir((scratch / "probe").c_str()), 0);
+    run_result result = run_converter_process({"-u", "in.txt", "-c", "out"}, options);
+    std::string temp = temp_name("out", result.pid);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open " + temp + ": " + removal_error + "\n");
+    EXPECT_TRUE(file_exists(scratch / (temp + "/inner")));
+    EXPECT_EQ(read_file(scratch / "out"), OLD_TARGET);
 }
 
 // Two runs racing onto one target: each renames a complete file of its own,

@@ -27,6 +27,10 @@ bool byte_reader::fill() {
     if (start_ == end_) {
         start_ = end_ = 0;
     } else if (end_ == STREAM_BUFFER_SIZE) {
+        // A buffer full of unconsumed bytes has no room for more, and a read
+        // of no bytes would look like the end of the input.
+        if (start_ == 0)
+            return true;
         std::memmove(buffer_, buffer_ + start_, end_ - start_);
         end_ -= start_;
         start_ = 0;

@@ -17,7 +17,8 @@ class byte_reader {
     int fd() const { return fd_; }
 
     /// Makes more bytes available after those not yet consumed. Returns false
-    /// at the end of the input or after a failure, which sets the indicator.
+    /// at the end of the input or after a failure, which sets the indicator;
+    /// true, with nothing new, when the buffer is already full.
     bool fill();
     const unsigned char* data() const { return buffer_ + start_; }
     std::size_t available() const { return end_ - start_; }

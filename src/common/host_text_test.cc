@@ -138,4 +138,27 @@ TEST(ByteWriter, RefusedBytesAreNotCounted) {
     close(fd);
 }
 
+// A reader asked for more while its buffer is full of unconsumed bytes must
+// not take that for the end of the input.
+TEST(ByteReader, FullBufferIsNotTheEnd) {
+    static byte_reader source;
+    std::FILE* file = std::tmpfile();
+    std::string bytes(STREAM_BUFFER_SIZE + 1000, 'x');
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fflush(file);
+    std::rewind(file);
+    source.attach(fileno(file));
+    while (source.available() < STREAM_BUFFER_SIZE)
+        ASSERT_TRUE(source.fill());
+    EXPECT_TRUE(source.fill());
+    std::size_t total = 0;
+    do {
+        total += source.available();
+        source.consume(source.available());
+    } while (source.fill());
+    EXPECT_FALSE(source.failed());
+    EXPECT_EQ(total, bytes.size());
+    std::fclose(file);
+}
+
 } // namespace

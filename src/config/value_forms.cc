@@ -16,8 +16,6 @@ namespace {
 
 constexpr int LARGEST_SCREEN_DIMENSION = 95;
 constexpr std::uint64_t LARGEST_COLOR = 7;
-// Room for the longest multibyte sequence of one wide character.
-constexpr std::size_t BYTES_PER_CHARACTER = 6;
 
 constexpr int DUMP_NONE = 0x01;
 constexpr int DUMP_EXIT = 0x04;
@@ -94,15 +92,17 @@ int drive_index(wchar_t letter) {
 }
 
 int wide_to_file_name(const wchar_t* text, char*& slot) {
-    std::size_t size = std::wcslen(text) * BYTES_PER_CHARACTER + 1;
-    char* name = static_cast<char*>(checked_alloc(size));
-    std::size_t length = std::wcstombs(name, text, size);
+    // The encoded length is asked for first: a character may take more bytes
+    // than any fixed allowance in some encodings, shift sequences included.
+    std::size_t length = std::wcstombs(nullptr, text, 0);
     if (length == static_cast<std::size_t>(-1)) {
-        std::free(name);
         slot = nullptr;
         return -1;
     }
-    slot = static_cast<char*>(checked_realloc(name, length + 1));
+    char* name = static_cast<char*>(checked_alloc(length + 1));
+    std::wcstombs(name, text, length + 1);
+    name[length] = '\0';
+    slot = name;
     return 0;
 }
 

@@ -7,11 +7,8 @@
 
 #include <cerrno>
 #include <clocale>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "charset/charset_tables.h"
@@ -20,6 +17,7 @@
 #include "config/loader.h"
 #include "convert/engine.h"
 #include "convert/run_state.h"
+#include "convert/target_file.h"
 
 namespace {
 
@@ -30,9 +28,6 @@ constexpr char OPTION_STRING[] = "+ac:ef:iu:z";
 #else
 constexpr char OPTION_STRING[] = "ac:ef:iu:z";
 #endif
-
-// Room for ".temp.", the digits of the process id and the terminating null.
-constexpr std::size_t TEMP_NAME_SPARE = 30;
 
 // The options and their state for one run.
 struct command_line {
@@ -185,122 +180,42 @@ void hold_closed_standard_descriptors() {
     }
 }
 
-// The target exists and is something other than a regular file or a
-// directory: a device, a FIFO, a socket. Renaming over it would swap the node
-// for a plain file, so it is written directly, as a shell redirection would.
-bool target_is_special_file() {
-    struct stat status;
-    if (stat(target_name, &status) != 0)
-        return false;
-    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
-}
-
-class converter_run {
-  public:
-    int run(const command_line& line);
-
-  private:
-    int open_source();
-    const char* open_target();
-    void finish();
-
-    int source_fd_ = -1;
-    int target_fd_ = -1;
-    char* temp_name_ = nullptr;
-    bool run_failed_ = false;
-};
-
-int converter_run::open_source() {
-    if (source_is_stdin) {
-        source_fd_ = STDIN_FILENO;
-    } else {
-        source_fd_ = open(source_name, O_RDONLY | O_CLOEXEC);
-        if (source_fd_ < 0) {
-            print_diagnostic("couldn't open %s: %s", source_name, std::strerror(errno));
-            return -1;
-        }
-    }
-    source_stream.attach(source_fd_);
-    return 0;
-}
-
-// Opens the temporary file, or the target itself when it is standard output or
-// a special file, and returns the name that messages give it; null on failure.
-const char* converter_run::open_target() {
-    const char* open_name = target_name;
-    if (target_is_stdout) {
-        target_fd_ = STDOUT_FILENO;
-    } else if (target_is_special_file()) {
-        target_fd_ = open(target_name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } else {
-        std::size_t size = std::strlen(target_name) + TEMP_NAME_SPARE;
-        temp_name_ = static_cast<char*>(checked_alloc(size));
-        std::snprintf(temp_name_, size, "%s.temp.%lu", target_name,
-                      static_cast<unsigned long>(getpid()));
-        open_name = temp_name_;
-        // The temporary name is predictable; O_NOFOLLOW keeps a link planted
-        // under it from redirecting the write into another file.
-        target_fd_ = open(temp_name_, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    }
-    if (target_fd_ < 0) {
-        print_diagnostic("couldn't open %s: %s", open_name, std::strerror(errno));
-        run_failed_ = true;
-        return nullptr;
-    }
-    target_stream.attach(target_fd_);
-    if (temp_name_)
-        target_stream.start_early_writeback();
-    return open_name;
-}
-
-void converter_run::finish() {
-    if (source_fd_ >= 0 && !source_is_stdin && close(source_fd_) != 0) {
-        print_diagnostic("couldn't close %s: %s", source_name, std::strerror(errno));
-        run_failed_ = true;
-    }
-    if (target_fd_ < 0 || target_is_stdout)
-        return;
-    if (!temp_name_) {
-        if (close(target_fd_) != 0) {
-            print_diagnostic("couldn't close %s: %s", target_name, std::strerror(errno));
-            run_failed_ = true;
-        }
-        return;
-    }
-    // The data reaches stable storage before the rename, so that a crash
-    // right after it cannot leave an empty or partial file as the target.
-    int close_error = 0;
-    if (!run_failed_ && fsync(target_fd_) != 0)
-        close_error = errno;
-    if (close(target_fd_) != 0 && close_error == 0)
-        close_error = errno;
-    if (close_error != 0) {
-        print_diagnostic("couldn't close %s: %s", temp_name_, std::strerror(close_error));
-        std::remove(temp_name_);
-        run_failed_ = true;
-    } else if (run_failed_) {
-        std::remove(temp_name_);
-    } else if (std::rename(temp_name_, target_name) != 0) {
-        print_diagnostic("couldn't rename %s to %s: %s", temp_name_, target_name,
-                         std::strerror(errno));
-        std::remove(temp_name_);
-        run_failed_ = true;
-    }
-}
-
-int converter_run::run(const command_line& line) {
+// One run once the command line is accepted: the configuration, the source,
+// the target and the conversion between them.
+int convert(const command_line& line) {
     if (load_configuration(line.config_file_arg) != 0) {
         print_diagnostic("command line or configuration error");
         return 1;
     }
-    if (open_source() != 0)
-        return 1;
-    const char* write_name = open_target();
-    if (write_name && run_conversion(write_name) != 0)
-        run_failed_ = true;
-    finish();
-    std::free(temp_name_);
-    return run_failed_ ? 1 : 0;
+    int source_fd = STDIN_FILENO;
+    if (!source_is_stdin) {
+        source_fd = open(source_name, O_RDONLY | O_CLOEXEC);
+        if (source_fd < 0) {
+            print_diagnostic("couldn't open %s: %s", source_name, std::strerror(errno));
+            return 1;
+        }
+    }
+    source_stream.attach(source_fd);
+
+    target_file target;
+    bool run_failed = target.open(target_name, target_is_stdout) != 0;
+    if (!run_failed) {
+        target_stream.attach(target.fd());
+        if (target.is_new_file())
+            target_stream.start_early_writeback();
+        run_failed = run_conversion(target.write_name()) != 0;
+    }
+    // The source is closed before the target is renamed, so that a target
+    // that is the source itself is replaced only once it has been read.
+    if (!source_is_stdin && close(source_fd) != 0) {
+        print_diagnostic("couldn't close %s: %s", source_name, std::strerror(errno));
+        run_failed = true;
+    }
+    if (run_failed)
+        target.abort();
+    else if (target.commit() != 0)
+        run_failed = true;
+    return run_failed ? 1 : 0;
 }
 
 } // namespace
@@ -320,6 +235,5 @@ int run_converter(int argc, char* argv[]) {
     command_line line;
     if (read_command_line(argc, argv, line) != 0)
         return 1;
-    converter_run run;
-    return run.run(line);
+    return convert(line);
 }

@@ -1,0 +1,171 @@
+// Opening, committing and abandoning the target.
+#include "convert/target_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/diagnostic.h"
+#include "convert/run_state.h"
+
+namespace {
+
+// The descriptor that a path names when the path stands for an open stream of
+// this process: /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
+// /proc/self/fd/N. Such a target is written through the descriptor; renaming
+// a file over the name would replace a system link, and the text would never
+// reach the stream. Returns -1 for any other path.
+int descriptor_named_by(const char* name) {
+    static const struct {
+        const char* path;
+        int fd;
+    } STANDARD_STREAMS[] = {{"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
+    for (const auto& stream : STANDARD_STREAMS)
+        if (std::strcmp(name, stream.path) == 0)
+            return stream.fd;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        std::size_t length = std::strlen(prefix);
+        if (std::strncmp(name, prefix, length) != 0)
+            continue;
+        const char* digits = name + length;
+        if (*digits < '0' || *digits > '9')
+            return -1;
+        long fd = 0;
+        for (; *digits >= '0' && *digits <= '9'; ++digits) {
+            fd = fd * 10 + (*digits - '0');
+            if (fd > 0x7FFFFFFF)
+                return -1;
+        }
+        return *digits == '\0' ? static_cast<int>(fd) : -1;
+    }
+    return -1;
+}
+
+// The target exists and is something other than a regular file or a
+// directory: a device, a FIFO, a socket. Renaming over it would swap the node
+// for a plain file, so it is written directly, as a shell redirection would.
+bool is_special_file(const char* name) {
+    struct stat status;
+    if (stat(name, &status) != 0)
+        return false;
+    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
+} // namespace
+
+target_file::~target_file() {
+    if (kind_ == kind::IN_PLACE || kind_ == kind::TEMPORARY)
+        abort();
+}
+
+int target_file::open(const char* name, bool is_stdout) {
+    target_name_ = name;
+    int named = is_stdout ? STDOUT_FILENO : descriptor_named_by(name);
+    if (named >= 0) {
+        if (fcntl(named, F_GETFD) == -1) {
+            print_diagnostic("couldn't open %s: %s", name, std::strerror(errno));
+            return -1;
+        }
+        kind_ = kind::DESCRIPTOR;
+        fd_ = named;
+        return 0;
+    }
+    if (!is_special_file(name))
+        return open_temporary();
+    fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        print_diagnostic("couldn't open %s: %s", name, std::strerror(errno));
+        return -1;
+    }
+    kind_ = kind::IN_PLACE;
+    return 0;
+}
+
+// The temporary name is predictable, so whatever is found there, a leftover
+// of a killed run or a link planted by someone else, is removed first and the
+// file is then created exclusively: the text can only ever go into a new file
+// of this run's own.
+int target_file::open_temporary() {
+    temp_name_ = target_name_;
+    temp_name_ += ".temp." + std::to_string(static_cast<unsigned long>(getpid()));
+    const char* temp = temp_name_.c_str();
+    if (unlink(temp) != 0 && errno != ENOENT) {
+        print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+        return -1;
+    }
+    fd_ = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+        return -1;
+    }
+    kind_ = kind::TEMPORARY;
+    return 0;
+}
+
+const char* target_file::write_name() const {
+    if (kind_ == kind::TEMPORARY)
+        return temp_name_.c_str();
+    return target_name_;
+}
+
+int target_file::close_in_place() {
+    kind_ = kind::NONE;
+    if (close(fd_) == 0)
+        return 0;
+    print_diagnostic("couldn't close %s: %s", target_name_, std::strerror(errno));
+    return -1;
+}
+
+int target_file::commit() {
+    switch (kind_) {
+    case kind::NONE:
+    case kind::DESCRIPTOR:
+        kind_ = kind::NONE;
+        return 0;
+    case kind::IN_PLACE:
+        return close_in_place();
+    case kind::TEMPORARY:
+        break;
+    }
+    kind_ = kind::NONE;
+    const char* temp = temp_name_.c_str();
+    // The text reaches stable storage before the rename, so that a crash
+    // right after it cannot leave an empty or partial file as the target.
+    int close_error = 0;
+    if (fsync(fd_) != 0)
+        close_error = errno;
+    if (close(fd_) != 0 && close_error == 0)
+        close_error = errno;
+    if (close_error != 0) {
+        print_diagnostic("couldn't close %s: %s", temp, std::strerror(close_error));
+        std::remove(temp);
+        return -1;
+    }
+    if (std::rename(temp, target_name_) != 0) {
+        print_diagnostic("couldn't rename %s to %s: %s", temp, target_name_, std::strerror(errno));
+        std::remove(temp);
+        return -1;
+    }
+    return 0;
+}
+
+void target_file::abort() {
+    switch (kind_) {
+    case kind::NONE:
+    case kind::DESCRIPTOR:
+        break;
+    case kind::IN_PLACE:
+        close_in_place();
+        break;
+    case kind::TEMPORARY:
+        if (close(fd_) != 0)
+            print_diagnostic("couldn't close %s: %s", temp_name_.c_str(), std::strerror(errno));
+        std::remove(temp_name_.c_str());
+        break;
+    }
+    kind_ = kind::NONE;
+}

@@ -1,0 +1,52 @@
+// The target of a run: where its text is written while the conversion runs,
+// and how that text becomes the target at the end.
+//
+// A file target is written under a temporary name beside it, created afresh
+// so that nothing planted at that name is ever written through, and renamed
+// over the target only after a fully successful run. A device or FIFO is
+// written in place, and a standard stream (or a descriptor named by path) is
+// written through its open descriptor.
+#pragma once
+
+#include <string>
+
+class target_file {
+  public:
+    target_file() = default;
+    target_file(const target_file&) = delete;
+    target_file& operator=(const target_file&) = delete;
+    ~target_file();
+
+    /// Opens where the text of name goes; is_stdout for "-u -". Returns 0, or
+    /// -1 after "couldn't open %s: %s".
+    int open(const char* name, bool is_stdout);
+
+    int fd() const { return fd_; }
+    /// The name under which the text is being written, for messages: the
+    /// temporary file's, or the target's own.
+    const char* write_name() const;
+    /// Whether the text goes into a new file that the commit forces to
+    /// stable storage.
+    bool is_new_file() const { return kind_ == kind::TEMPORARY; }
+
+    /// Makes the written text the target: forces a temporary file to stable
+    /// storage, closes it and renames it over the target. Returns 0, or -1
+    /// after its message, with the temporary file removed and the target as it
+    /// was.
+    int commit();
+
+    /// Gives up after a failed run: closes what was opened and removes the
+    /// temporary file. Only a failed close is reported.
+    void abort();
+
+  private:
+    enum class kind { NONE, DESCRIPTOR, IN_PLACE, TEMPORARY };
+
+    int open_temporary();
+    int close_in_place();
+
+    kind kind_ = kind::NONE;
+    int fd_ = -1;
+    const char* target_name_ = nullptr;
+    std::string temp_name_;
+};
