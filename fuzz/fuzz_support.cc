@@ -17,7 +17,6 @@ void reset_all_state() {
     reset_settings_for_testing();
     reset_statement_parser_for_testing();
     reset_run_state_for_testing();
-    reset_engine_for_testing();
     discard_token();
 }
 

@@ -1,6 +1,8 @@
 // The command line as users type it: options, their errors and the usage text.
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "run_converter.h"
 
 namespace {
@@ -92,12 +94,34 @@ TEST(CommandLine, ProgramNameIsLastPathComponent) {
     EXPECT_EQ(result.err.substr(0, P.size() + 17), P + "invalid option -x");
 }
 
-TEST(CommandLine, LocaleThatCannotBeSetIsFatal) {
-    run_options options;
-    options.environment = {"LC_ALL=xx_NOWHERE.UTF-8"};
-    run_result result = run_converter_process({"-h"}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "setlocale(LC_CTYPE) failed\n");
+// The locale variables in the order the C library reads them: the first one
+// set and not empty is named.
+struct missing_locale_case {
+    std::vector<std::string> environment;
+    std::string named;
+};
+
+TEST(CommandLine, LocaleThatCannotBeSetIsFatalAndNamed) {
+    const std::string missing = "xx_NOWHERE.UTF-8";
+    // Some C libraries (musl) accept any locale name.
+    if (std::setlocale(LC_CTYPE, missing.c_str())) {
+        std::setlocale(LC_CTYPE, "C");
+        GTEST_SKIP() << "this C library accepts the locale name " << missing;
+    }
+    const missing_locale_case cases[] = {
+        {{"LC_ALL=" + missing, "LC_CTYPE=C", "LANG=C"}, "LC_ALL=" + missing},
+        {{"LC_ALL=", "LC_CTYPE=" + missing, "LANG=C"}, "LC_CTYPE=" + missing},
+        {{"LANG=" + missing}, "LANG=" + missing},
+    };
+    for (const missing_locale_case& c : cases) {
+        run_options options;
+        options.environment = c.environment;
+        run_result result = run_converter_process({"-h"}, options);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, P + "setlocale(LC_CTYPE) failed\n" + P + c.named +
+                                  " names no installed locale; 'locale -a' lists the installed "
+                                  "ones\n");
+    }
 }
 
 struct default_streams_case {

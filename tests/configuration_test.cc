@@ -72,7 +72,8 @@ TEST_F(Configuration, NoFileAnywhereGivesDefaultSet) {
     run_result result = cpm_to_host("A\xe9");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "A");
-    EXPECT_EQ(result.err, P + "warning: in.cpm contains untranslateable characters\n");
+    EXPECT_EQ(result.err, P + "warning: in.cpm contains untranslateable characters\n" + P +
+                              "in.cpm:1:2: code 0xE9\n");
 }
 
 TEST_F(Configuration, HomePathIsNotNormalised) {
@@ -170,7 +171,8 @@ TEST_F(Configuration, CharEntryTakesOverBothDirections) {
     options.stdin_data = "xA";
     write_file(scratch / "dummy", "");
     run_result result = run_converter_process({"-u", "-", "-c", "out.cpm"}, options);
-    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n");
+    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n" + P +
+                              "<stdin>:1:2: U+0041\n");
     EXPECT_EQ(read_file(scratch / "out.cpm"), "A" + std::string(127, '\x1a'));
 }
 
@@ -181,7 +183,8 @@ TEST_F(Configuration, UnprintableOnlyForCpmToHost) {
     EXPECT_EQ(result.err, "");
     options.stdin_data = "a" + E_ACUTE + "z";
     result = run_converter_process({"-u", "-", "-c", "out.cpm"}, options);
-    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n");
+    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n" + P +
+                              "<stdin>:1:2: U+00E9\n");
     EXPECT_EQ(read_file(scratch / "out.cpm"), "az" + std::string(126, '\x1a'));
 }
 

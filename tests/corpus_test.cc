@@ -3,6 +3,7 @@
 // format. Skipped where the corpus folder is not present.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "run_converter.h"
@@ -23,21 +24,39 @@ std::vector<std::string> corpus_files() {
 
 // The host text that the CP/M text should give under the default set: up to
 // the first ^Z, CR LF as LF, other CRs kept, bytes above 0x7E other than
-// DEL dropped.
-std::string expected_host_text(const std::string& cpm, bool& untranslatable) {
+// DEL dropped. messages gets the warning and the place of the first dropped
+// byte (line and column counted in bytes, from 1), as source's.
+std::string expected_host_text(const std::string& cpm, const std::string& source,
+                               std::string& messages) {
     std::string text = cpm.substr(0, cpm.find('\x1a'));
     std::string host;
-    untranslatable = false;
+    std::size_t count = 0, line = 1, line_start = 0;
+    messages.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\n') {
+            ++line;
+            line_start = i + 1;
+        }
         if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             continue;
         if (byte >= 0x80) {
-            untranslatable = true;
+            if (count++ == 0) {
+                char first[64];
+                std::snprintf(first, sizeof first, ":%zu:%zu: code 0x%02X", line,
+                              i - line_start + 1, byte);
+                messages = "vorbix-convert: warning: " + source +
+                           " contains untranslateable characters\nvorbix-convert: " + source +
+                           first;
+            }
             continue;
         }
         host += static_cast<char>(byte);
     }
+    if (count > 1)
+        messages += ", the first of " + std::to_string(count);
+    if (count > 0)
+        messages += "\n";
     return host;
 }
 
@@ -56,14 +75,12 @@ TEST(Corpus, ConvertsEveryFileFaithfully) {
         SCOPED_TRACE(name);
         std::string source = CORPUS_DIR + "/" + name;
         std::string cpm = read_file(source);
-        bool untranslatable;
-        std::string host = expected_host_text(cpm, untranslatable);
+        std::string messages;
+        std::string host = expected_host_text(cpm, source, messages);
 
         run_result result = run_converter_process({"-c", source, "-u", "host.txt"}, options);
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.err, untranslatable ? "vorbix-convert: warning: " + source +
-                                                   " contains untranslateable characters\n"
-                                             : "");
+        EXPECT_EQ(result.err, messages);
         EXPECT_EQ(read_file(scratch / "host.txt"), host);
 
         // Back to CP/M and to host again: the host text survives the round trip.

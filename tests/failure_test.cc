@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "run_converter.h"
@@ -65,7 +66,8 @@ TEST_F(Failure, UntranslatableWithErrorOption) {
     write_file(scratch / "in.txt", "\xc3\xa9\n");
     run_result result = run_converter_process({"-e", "-u", "in.txt", "-c", "out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "in.txt contains untranslateable characters\n");
+    EXPECT_EQ(result.err, P + "in.txt contains untranslateable characters\n" + P +
+                              "in.txt:1:1: U+00E9\n");
     expect_target_untouched();
 }
 
@@ -236,6 +238,58 @@ TEST_F(Failure, RacingConversionsLeaveOneWholeResult) {
             << "round " << round << ": " << result.size() << " bytes";
         EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"a.txt", "b.txt", "in.txt", "out"}));
     }
+}
+
+// A target that names an open descriptor of the process is written through
+// it, as "-u -" writes standard output: nothing is created or renamed. The
+// paths are those under /dev/fd and /proc/self/fd, where a wrong run could not
+// create a file either; /dev/stdout itself is covered by the unit test.
+struct descriptor_target_case {
+    const char* name;
+    std::vector<std::string> args;
+    bool append;
+    std::string out;
+    std::string err;
+};
+
+void PrintTo(const descriptor_target_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const descriptor_target_case DESCRIPTOR_TARGETS[] = {
+    {"HostToStandardOutput", {"-u", "in.txt", "-u", "/dev/fd/1"}, false, "some text\n", ""},
+    {"AppendedToStandardOutput", {"-u", "in.txt", "-u", "/proc/self/fd/1"}, true,
+     "kept\nsome text\n", ""},
+    {"CpmToStandardOutput", {"-u", "in.txt", "-c", "/dev/fd/1"}, false,
+     "some text\r\n" + std::string(117, '\x1a'), ""},
+    {"StandardError", {"-u", "in.txt", "-u", "/proc/self/fd/2"}, false, "", "some text\n"},
+};
+
+class DescriptorTarget : public Failure,
+                         public testing::WithParamInterface<descriptor_target_case> {};
+
+TEST_P(DescriptorTarget, IsWrittenThroughTheDescriptor) {
+    const descriptor_target_case& c = GetParam();
+    std::string captured = scratch.path() + "-stdout";
+    write_file(captured, "kept\n");
+    options.stdout_path = captured;
+    options.append_stdout = c.append;
+    run_result result = run_converter_process(c.args, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(read_file(captured), c.out);
+    EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "out"}));
+    std::remove(captured.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(, DescriptorTarget, testing::ValuesIn(DESCRIPTOR_TARGETS),
+                         testing::PrintToStringParamName());
+
+TEST_F(Failure, DescriptorTargetThatIsNotOpen) {
+    run_result result = run_converter_process({"-u", "in.txt", "-u", "/dev/fd/999"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open /dev/fd/999: " + std::strerror(EBADF) + "\n");
+    expect_target_untouched();
 }
 
 // Special files are written in place, never replaced by a plain file.

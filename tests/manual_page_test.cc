@@ -80,14 +80,19 @@ std::set<std::string> documented_messages() {
 // conversion as "*"; the lines of the usage text after the first excluded.
 std::set<std::string> program_messages() {
     std::set<std::string> messages;
-    const std::regex call(R"re(print_diagnostic\(\s*"((?:[^"\\]|\\.)*)")re");
+    // The format may be split into adjacent literals over several lines.
+    const std::regex call(R"re(print_diagnostic\(((?:\s*"(?:[^"\\]|\\.)*")+))re");
+    const std::regex literal_break(R"re("\s*")re");
     for (const auto& entry : std::filesystem::recursive_directory_iterator(SOURCE_DIR + "/src")) {
         std::string path = entry.path().string();
         if (entry.path().extension() != ".cc" || path.find("_test") != std::string::npos)
             continue;
         std::string text = read_file(path);
         for (std::sregex_iterator it(text.begin(), text.end(), call), end; it != end; ++it) {
-            std::string format = std::regex_replace((*it)[1].str(), std::regex(R"(\\(.))"), "$1");
+            std::string literals = std::regex_replace((*it)[1].str(), literal_break, "");
+            literals = literals.substr(literals.find('"') + 1);
+            literals.pop_back();
+            std::string format = std::regex_replace(literals, std::regex(R"(\\(.))"), "$1");
             format = std::regex_replace(format, std::regex("%l?[scdu]"), "*");
             format = std::regex_replace(format, std::regex(R"(\*\*)"), "*");
             if (format != "*")

@@ -92,7 +92,8 @@ running_converter start_converter_process(const std::vector<std::string>& args,
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         int in = open(in_path.c_str(), O_RDONLY);
-        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int out = open(out_path.c_str(),
+                       O_WRONLY | O_CREAT | (options.append_stdout ? O_APPEND : O_TRUNC), 0666);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (in < 0 || out < 0 || err < 0)
             _exit(126);

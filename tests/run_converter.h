@@ -35,6 +35,8 @@ struct run_options {
     std::string stdin_data;
     /// When not empty, standard output goes to this file instead of being captured.
     std::string stdout_path;
+    /// Standard output is opened to append to stdout_path, as ">>" does.
+    bool append_stdout = false;
     bool close_stdout = false;
     /// When nonzero, the file size limit in bytes, with SIGXFSZ ignored, so
     /// that writing past it fails with EFBIG.

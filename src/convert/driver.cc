@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -180,6 +181,19 @@ void hold_closed_standard_descriptors() {
     }
 }
 
+// Names the variable that chose the locale that could not be set, in the
+// order in which the C library consults them.
+void explain_missing_locale() {
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && *value) {
+            print_diagnostic("%s=%s names no installed locale; 'locale -a' lists the installed ones",
+                             variable, value);
+            return;
+        }
+    }
+}
+
 // One run once the command line is accepted: the configuration, the source,
 // the target and the conversion between them.
 int convert(const command_line& line) {
@@ -226,6 +240,7 @@ int run_converter(int argc, char* argv[]) {
     hold_closed_standard_descriptors();
     if (!std::setlocale(LC_CTYPE, "")) {
         print_diagnostic("setlocale(LC_CTYPE) failed");
+        explain_missing_locale();
         return 1;
     }
     if (argc == 2 && std::strcmp(argv[1], "-h") == 0) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -24,7 +25,60 @@ namespace {
 constexpr unsigned char CPM_CR = 0x0D;
 constexpr unsigned char CPM_LF = 0x0A;
 
-bool untranslatable_seen;
+// Where a character stands in the source, both counting from 1.
+struct text_position {
+    std::uint64_t line = 1;
+    std::uint64_t column = 1;
+};
+
+// The source's lines, brought up to date at line feeds only, so that the
+// position of a rare event can be worked out when it happens without a cost
+// to every character. Offsets are bytes in CP/M text and characters in host
+// text.
+struct line_tracker {
+    std::uint64_t line_feeds = 0;
+    std::uint64_t line_start = 0; ///< the offset just past the last line feed
+
+    void line_feed_at(std::uint64_t offset) {
+        ++line_feeds;
+        line_start = offset + 1;
+    }
+    text_position position_of(std::uint64_t offset) const {
+        return {line_feeds + 1, offset - line_start + 1};
+    }
+};
+
+// Characters without a translation: how many, and the first of them.
+struct untranslatable_record {
+    std::uint64_t count = 0;
+    text_position first;
+    std::uint32_t first_value = 0; ///< its CP/M code, or its host character
+};
+
+// A ^Z in host text ends the text for every CP/M reader; text after it is
+// worth a warning.
+struct end_mark_record {
+    bool seen = false;
+    bool text_follows = false;
+    text_position first;
+};
+
+// The engine's record of one conversion, cleared at its start so that nothing
+// carries over from one file to the next.
+struct conversion_record {
+    line_tracker lines;
+    untranslatable_record untranslatable;
+    end_mark_record end_mark;
+};
+
+conversion_record record;
+
+void note_untranslatable(std::uint64_t offset, std::uint32_t value) {
+    if (record.untranslatable.count++ == 0) {
+        record.untranslatable.first = record.lines.position_of(offset);
+        record.untranslatable.first_value = value;
+    }
+}
 
 // What one CP/M code becomes in host text, worked out once per run.
 enum host_output_kind : unsigned char {
@@ -33,6 +87,7 @@ enum host_output_kind : unsigned char {
     HOST_UNENCODABLE,     // a character the locale cannot encode: a write error
     HOST_UNTRANSLATABLE,  // no character: dropped and reported
     HOST_CARRIAGE_RETURN, // held back until the next byte is seen
+    HOST_LINE_FEED,       // a line end, counted
 };
 
 constexpr std::size_t LONGEST_PLANNED_SEQUENCE = 8;
@@ -47,6 +102,7 @@ struct host_output {
 struct host_output_plan {
     host_output codes[CPM_CODE_COUNT];
     host_output carriage_return; ///< a CR that turned out not to begin a line end
+    host_output line_feed;
     bool plain_text_is_itself;   ///< every code 0x20-0x7E and the tab is its own one byte
 };
 
@@ -85,9 +141,9 @@ host_output_plan plan_host_output() {
     for (int code = 0; code < CPM_CODE_COUNT; ++code) {
         // CR and LF are written as the host's CR and LF, never looked up.
         int c = code == CPM_CR || code == CPM_LF ? code : cpm_to_host_char(code);
-        if (code == CPM_CR) {
+        if (code == CPM_CR || code == CPM_LF) {
             plan.codes[code] = host_output{};
-            plan.codes[code].kind = HOST_CARRIAGE_RETURN;
+            plan.codes[code].kind = code == CPM_CR ? HOST_CARRIAGE_RETURN : HOST_LINE_FEED;
         } else if (c < 0) {
             plan.codes[code] = host_output{};
             plan.codes[code].kind = HOST_UNTRANSLATABLE;
@@ -96,6 +152,7 @@ host_output_plan plan_host_output() {
         }
     }
     plan.carriage_return = plan_character(L'\r', stateless);
+    plan.line_feed = plan_character(L'\n', stateless);
     plan.plain_text_is_itself = plain_text_maps_to_itself([&plan](int code) {
         const host_output& planned = plan.codes[code];
         return planned.kind == HOST_BYTES && planned.length == 1 && planned.bytes[0] == code;
@@ -129,11 +186,14 @@ unsigned char* emit(const host_output& what, unsigned char* out, cpm_to_host_sta
 
 // Every byte but a plain character outside a held-back CR: line ends, the CR
 // itself, untranslatable codes, and characters the plan could not encode.
-[[gnu::noinline]] unsigned char* convert_special_byte(unsigned char byte, unsigned char* out,
+// offset is the byte's place in the source.
+[[gnu::noinline]] unsigned char* convert_special_byte(unsigned char byte, std::uint64_t offset,
+                                                      unsigned char* out,
                                                       cpm_to_host_state& state) {
     if (byte == CPM_LF) {
         state.pending_cr = false;
-        return emit(state.plan.codes[CPM_LF], out, state);
+        record.lines.line_feed_at(offset);
+        return emit(state.plan.line_feed, out, state);
     }
     if (state.pending_cr) {
         out = emit(state.plan.carriage_return, out, state);
@@ -145,23 +205,26 @@ unsigned char* emit(const host_output& what, unsigned char* out, cpm_to_host_sta
         return out;
     }
     if (code.kind == HOST_UNTRANSLATABLE) {
-        untranslatable_seen = true;
+        note_untranslatable(offset, byte);
         return out;
     }
     return emit(code, out, state);
 }
 
 // Hands each buffered span of CP/M text before the first ^Z to handle_span,
-// and stops reading at that ^Z: what follows it is never looked at.
+// with the offset of its first byte, and stops reading at that ^Z: what
+// follows it is never looked at.
 template <typename Handler> void for_each_cpm_text_span(Handler handle_span) {
+    std::uint64_t offset = 0;
     while (source_stream.fill()) {
         const unsigned char* text = source_stream.data();
         std::size_t length = source_stream.available();
         const void* end_mark = std::memchr(text, CPM_END_MARK, length);
         if (end_mark)
             length = static_cast<std::size_t>(static_cast<const unsigned char*>(end_mark) - text);
-        handle_span(text, length);
+        handle_span(text, length, offset);
         source_stream.consume(length);
+        offset += length;
         if (end_mark)
             return;
     }
@@ -195,6 +258,8 @@ void convert_host_to_cpm() {
     bool plain_text_is_itself =
         plain_text_maps_to_itself([&low_codes](int c) { return low_codes[c] == c; });
     host_text_reader input(source_stream);
+    end_mark_record& end_mark = record.end_mark;
+    std::uint64_t characters = 0; // read so far: the offset of the next one
     wchar_t c;
     for (;;) {
         // A run of plain ASCII text in UTF-8 is the same run of CP/M codes.
@@ -206,10 +271,23 @@ void convert_host_to_cpm() {
             std::size_t run = copy_plain_text(source_stream.data(), length, out);
             target_stream.commit(out + run);
             source_stream.consume(run);
+            characters += run;
+            if (run > 0 && end_mark.seen)
+                end_mark.text_follows = true;
         }
         if (!input.next(c))
             return;
+        std::uint64_t offset = characters++;
+        if (c == static_cast<wchar_t>(CPM_END_MARK)) {
+            if (!end_mark.seen) {
+                end_mark.seen = true;
+                end_mark.first = record.lines.position_of(offset);
+            }
+        } else if (end_mark.seen) {
+            end_mark.text_follows = true;
+        }
         if (c == L'\n') {
+            record.lines.line_feed_at(offset);
             target_stream.put(CPM_CR);
             target_stream.put(CPM_LF);
             continue;
@@ -217,25 +295,27 @@ void convert_host_to_cpm() {
         auto value = static_cast<std::uint32_t>(c);
         int code = value < CPM_CODE_COUNT ? low_codes[value] : host_to_cpm_char(c);
         if (code < 0)
-            untranslatable_seen = true;
+            note_untranslatable(offset, value);
         else
             target_stream.put(static_cast<unsigned char>(code));
     }
 }
 
 void convert_cpm_to_cpm() {
-    for_each_cpm_text_span(
-        [](const unsigned char* text, std::size_t length) { target_stream.write(text, length); });
+    for_each_cpm_text_span([](const unsigned char* text, std::size_t length, std::uint64_t) {
+        target_stream.write(text, length);
+    });
 }
 
 void convert_cpm_to_host() {
     host_text_writer output(target_stream);
     cpm_to_host_state state{plan_host_output(), output, false};
-    for_each_cpm_text_span([&](const unsigned char* text, std::size_t length) {
+    for_each_cpm_text_span([&](const unsigned char* text, std::size_t length,
+                               std::uint64_t offset) {
         while (length > 0) {
             std::size_t chunk = length < CHUNK_SIZE ? length : CHUNK_SIZE;
             unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
-            const host_output& line_feed = state.plan.codes[CPM_LF];
+            const host_output& line_feed = state.plan.line_feed;
             std::size_t i = 0;
             while (i < chunk) {
                 if (state.plan.plain_text_is_itself && !state.pending_cr) {
@@ -259,15 +339,17 @@ void convert_cpm_to_host() {
                         line_feed.kind == HOST_BYTES) {
                         std::memcpy(out, line_feed.bytes, sizeof line_feed.bytes);
                         out += line_feed.length;
+                        record.lines.line_feed_at(offset + i + 1);
                         i += 2;
                         continue;
                     }
                 }
-                out = convert_special_byte(byte, out, state);
+                out = convert_special_byte(byte, offset + i, out, state);
                 ++i;
             }
             target_stream.commit(out);
             text += chunk;
+            offset += chunk;
             length -= chunk;
         }
     });
@@ -288,7 +370,23 @@ void complete_cpm_target() {
         target_stream.put(CPM_END_MARK);
 }
 
+// The place of the first untranslatable character, after the line that
+// reports them: file:line:column, as compilers and grep give it.
+void print_first_untranslatable() {
+    const untranslatable_record& found = record.untranslatable;
+    char what[64];
+    std::snprintf(what, sizeof what, source_is_host ? "U+%04lX" : "code 0x%02lX",
+                  static_cast<unsigned long>(found.first_value));
+    char count[48] = "";
+    if (found.count > 1)
+        std::snprintf(count, sizeof count, ", the first of %lu",
+                      static_cast<unsigned long>(found.count));
+    print_diagnostic("%s:%lu:%lu: %s%s", source_name, static_cast<unsigned long>(found.first.line),
+                     static_cast<unsigned long>(found.first.column), what, count);
+}
+
 int run_conversion(const char* write_name) {
+    record = conversion_record{};
     if (source_is_host)
         target_is_host ? convert_host_to_host() : convert_host_to_cpm();
     else
@@ -310,15 +408,18 @@ int run_conversion(const char* write_name) {
                          std::strerror(target_stream.error_number()));
         result = -1;
     }
-    if (untranslatable_seen && !ignore_unconvertible) {
+    if (record.untranslatable.count > 0 && !ignore_unconvertible) {
         print_diagnostic("%s%s contains untranslateable characters",
                          unconvertible_is_error ? "" : "warning: ", source_name);
+        print_first_untranslatable();
         if (unconvertible_is_error)
             result = -1;
     }
+    const end_mark_record& end_mark = record.end_mark;
+    if (end_mark.text_follows && !source_stream.failed() && !target_stream.failed())
+        print_diagnostic("warning: %s:%lu:%lu: text goes on after a ^Z, where CP/M programs stop "
+                         "reading",
+                         source_name, static_cast<unsigned long>(end_mark.first.line),
+                         static_cast<unsigned long>(end_mark.first.column));
     return result;
-}
-
-void reset_engine_for_testing() {
-    untranslatable_seen = false;
 }

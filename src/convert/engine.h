@@ -22,6 +22,3 @@ void convert_cpm_to_host();
 
 /// Writes the end mark (with -z) and the ^Z fill up to a whole record.
 void complete_cpm_target();
-
-/// Clears the engine's record of untranslatable characters. For tests only.
-void reset_engine_for_testing();
