@@ -10,6 +10,26 @@ namespace {
 const std::string P = "vorbix-convert: ";
 const std::string CONFIG_ERROR = P + "command line or configuration error\n";
 
+// --help and --version alone answer on standard output with status 0.
+TEST(CommandLine, LongHelpAndVersion) {
+    std::string help = usage_text();
+    for (std::size_t at; (at = help.find(P)) != std::string::npos;)
+        help.erase(at, P.size());
+    const struct {
+        const char* word;
+        std::string out;
+    } cases[] = {
+        {"--help", help},
+        {"--version", "vorbix-convert " VORBIX_VERSION "\n"},
+    };
+    for (const auto& c : cases) {
+        run_result result = run_converter_process({c.word}, {});
+        EXPECT_EQ(result.status, 0) << c.word;
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
 struct command_line_case {
     const char* name;
     std::vector<std::string> args;
@@ -36,6 +56,17 @@ TEST_P(CommandLineErrors, PrintMessagesInOrderThenUsageOnce) {
 
 const command_line_case COMMAND_LINE_ERRORS[] = {
     {"HelpWithAnotherWord", {"-h", "-a"}, P + "invalid option -h\n"},
+    // --help and --version count only alone; elsewhere they are the letters
+    // of an option group, as every other word beginning with "--".
+    {"LongHelpWithAnotherWord",
+     {"--help", "-a"},
+     P + "invalid option --\n" + P + "invalid option -h\n" + P + "invalid option -l\n" + P +
+         "invalid option -p\n"},
+    {"LongVersionAfterAnOption",
+     {"-a", "--version"},
+     P + "invalid option --\n" + P + "invalid option -v\n" + P + "invalid option -r\n" + P +
+         "invalid option -s\n" + P + "invalid option -o\n" + P + "invalid option -n\n" + P +
+         "options -i and -e are mutually exclusive\n"},
     {"HelpGrouped", {"-ah"}, P + "invalid option -h\n"},
     {"UnknownLetter", {"-x"}, P + "invalid option -x\n"},
     {"MissingArgumentOfC", {"-c"}, P + "invalid option -c\n"},

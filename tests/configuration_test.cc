@@ -188,6 +188,15 @@ TEST_F(Configuration, UnprintableOnlyForCpmToHost) {
     EXPECT_EQ(read_file(scratch / "out.cpm"), "az" + std::string(126, '\x1a'));
 }
 
+// In host text the column counts characters, not bytes.
+TEST_F(Configuration, UntranslatableColumnCountsCharacters) {
+    write_file(scratch / ".vorbix.conf", "charset = latin1\n");
+    options.stdin_data = "\n" + E_ACUTE + E_ACUTE + "\xe2\x82\xac";
+    run_result result = run_converter_process({"-u", "-", "-c", "out.cpm"}, options);
+    EXPECT_EQ(result.err, P + "warning: <stdin> contains untranslateable characters\n" + P +
+                              "<stdin>:2:3: U+20AC\n");
+}
+
 TEST_F(Configuration, AlternateTableWithOptionA) {
     write_file(scratch / ".vorbix.conf", "alt charset = latin1\nalt char 65 = \"\u00c4\"\n");
     EXPECT_EQ(cpm_to_host("A\xe9", {"-a"}).out, "\xc3\x84" + E_ACUTE);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -55,6 +56,23 @@ void print_usage() {
     print_diagnostic("usage: %s [ <options> ] [ <source> [ <target> ] ]", program_name);
     for (const char* line : USAGE_LINES)
         print_diagnostic("%s", line);
+}
+
+// What --help and --version print goes to standard output, where a reader
+// asked for it; a failure to write it is a failure of the run.
+int finish_standard_output() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return 0;
+    print_diagnostic("write error on %s: %s", STDOUT_NAME, std::strerror(errno));
+    return 1;
+}
+
+// --help: the usage text on standard output, without the message prefix.
+int print_help() {
+    std::printf("usage: %s [ <options> ] [ <source> [ <target> ] ]\n", program_name);
+    for (const char* line : USAGE_LINES)
+        std::printf("%s\n", line);
+    return finish_standard_output();
 }
 
 // A repeated -a, -e, -f, -i or -z is an error; returns whether this is the
@@ -243,9 +261,16 @@ int run_converter(int argc, char* argv[]) {
         explain_missing_locale();
         return 1;
     }
+    // -h, and GNU's --help and --version, are recognised only alone.
     if (argc == 2 && std::strcmp(argv[1], "-h") == 0) {
         print_usage();
         return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0)
+        return print_help();
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vorbix-convert %s\n", VORBIX_VERSION);
+        return finish_standard_output();
     }
     command_line line;
     if (read_command_line(argc, argv, line) != 0)
