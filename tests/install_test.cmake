@@ -5,8 +5,13 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
-foreach(installed bin/vorbix-convert share/man/man1/vorbix-convert.1
-        share/bash-completion/completions/vorbix-convert share/doc/vorbix-convert/examples/hello.cpm)
+if(NOT EXISTS "${PREFIX}/share/man/man1/vorbix-convert.1.gz"
+   AND NOT EXISTS "${PREFIX}/share/man/man1/vorbix-convert.1")
+  message(FATAL_ERROR "not installed: the manual page")
+endif()
+foreach(installed bin/vorbix-convert
+        share/bash-completion/completions/vorbix-convert share/doc/vorbix-convert/examples/hello.cpm
+        share/doc/vorbix-convert/copyright)
   if(NOT EXISTS "${PREFIX}/${installed}")
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
