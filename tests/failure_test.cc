@@ -46,14 +46,6 @@ TEST_F(Failure, MissingSource) {
     expect_target_untouched();
 }
 
-TEST_F(Failure, DirectoryAsSource) {
-    ASSERT_EQ(mkdir((scratch / "dir").c_str(), 0777), 0);
-    run_result result = run_converter_process({"-c", "dir", "-c", "out"}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "read error on dir: Is a directory\n");
-    expect_target_untouched();
-}
-
 TEST_F(Failure, TargetInMissingDirectory) {
     run_result result = run_converter_process({"-u", "in.txt", "-c", "nowhere/out"}, options);
     EXPECT_EQ(result.status, 1);
@@ -131,17 +123,6 @@ TEST_F(Failure, ClosedStandardOutput) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, P + "write error on <stdout>: Bad file descriptor\n");
     EXPECT_EQ(read_file(scratch / "f.cpm"), "A\r\n\x1a");
-}
-
-TEST_F(Failure, RenameOntoNonEmptyDirectory) {
-    ASSERT_EQ(mkdir((scratch / "dir").c_str(), 0777), 0);
-    write_file(scratch / "dir/keep", "kept");
-    run_result result = run_converter_process({"-u", "in.txt", "-c", "dir"}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              P + "couldn't rename " + temp_name("dir", result.pid) + " to dir: Is a directory\n");
-    EXPECT_EQ(read_file(scratch / "dir/keep"), "kept");
-    expect_target_untouched();
 }
 
 TEST_F(Failure, TemporaryNameTooLong) {

@@ -12,3 +12,10 @@ void set_program_name(const char* argv0);
 /// Writes "<program_name>: ", the printf-formatted message and a newline to
 /// standard error, as one line.
 void print_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Shows a printf-formatted line on standard error that the next one, the
+/// next message or clear_status_line replaces: progress on a terminal.
+void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Erases the status line, if one is shown.
+void clear_status_line();

@@ -17,9 +17,9 @@
 #include "common/checked_alloc.h"
 #include "common/diagnostic.h"
 #include "config/loader.h"
-#include "convert/engine.h"
+#include "convert/file_conversion.h"
+#include "convert/folder_conversion.h"
 #include "convert/run_state.h"
-#include "convert/target_file.h"
 
 namespace {
 
@@ -35,6 +35,8 @@ constexpr char OPTION_STRING[] = "ac:ef:iu:z";
 struct command_line {
     const char* config_file_arg = nullptr;
     bool cmdline_error = false;
+    /// Source and target are folders.
+    bool folders = false;
     bool seen[256] = {};
 };
 
@@ -178,6 +180,17 @@ int read_command_line(int argc, char* argv[], command_line& line) {
         print_diagnostic("options -i and -e are mutually exclusive");
         wrong = true;
     }
+    // A folder on one side needs a folder on the other.
+    bool source_folder = !source_is_stdin && is_folder(source_name);
+    bool target_folder = !target_is_stdout && is_folder(target_name);
+    if (source_folder != target_folder) {
+        const char* other = source_folder ? (target_is_stdout ? "standard output" : target_name)
+                                          : (source_is_stdin ? "standard input" : source_name);
+        print_diagnostic("%s is a folder, %s is not", source_folder ? source_name : target_name,
+                         other);
+        wrong = true;
+    }
+    line.folders = source_folder && target_folder;
     if (!wrong)
         return 0;
     print_usage();
@@ -212,42 +225,16 @@ void explain_missing_locale() {
     }
 }
 
-// One run once the command line is accepted: the configuration, the source,
-// the target and the conversion between them.
+// One run once the command line is accepted: the configuration, then the
+// file, or every file of the folder.
 int convert(const command_line& line) {
     if (load_configuration(line.config_file_arg) != 0) {
         print_diagnostic("command line or configuration error");
         return 1;
     }
-    int source_fd = STDIN_FILENO;
-    if (!source_is_stdin) {
-        source_fd = open(source_name, O_RDONLY | O_CLOEXEC);
-        if (source_fd < 0) {
-            print_diagnostic("couldn't open %s: %s", source_name, std::strerror(errno));
-            return 1;
-        }
-    }
-    source_stream.attach(source_fd);
-
-    target_file target;
-    bool run_failed = target.open(target_name, target_is_stdout) != 0;
-    if (!run_failed) {
-        target_stream.attach(target.fd());
-        if (target.is_new_file())
-            target_stream.start_early_writeback();
-        run_failed = run_conversion(target.write_name()) != 0;
-    }
-    // The source is closed before the target is renamed, so that a target
-    // that is the source itself is replaced only once it has been read.
-    if (!source_is_stdin && close(source_fd) != 0) {
-        print_diagnostic("couldn't close %s: %s", source_name, std::strerror(errno));
-        run_failed = true;
-    }
-    if (run_failed)
-        target.abort();
-    else if (target.commit() != 0)
-        run_failed = true;
-    return run_failed ? 1 : 0;
+    if (line.folders)
+        return convert_folder(source_name, target_name) == 0 ? 0 : 1;
+    return convert_file() == 0 ? 0 : 1;
 }
 
 } // namespace

@@ -1,0 +1,13 @@
+// A whole folder in one run: every regular file directly in the source
+// folder converted into the target folder under the same name.
+#pragma once
+
+/// Whether name is a folder, or a symbolic link to one.
+bool is_folder(const char* name);
+
+/// Converts each file of source_folder whose name does not begin with "."
+/// into target_folder, in byte order of the names, each as a single run
+/// would; anything but a regular file (or a link to one) is skipped with a
+/// line. A file that fails leaves its target as it was and the run goes on.
+/// Returns 0 when every file converted, else -1 after a count of failures.
+int convert_folder(const char* source_folder, const char* target_folder);
