@@ -211,23 +211,6 @@ TEST_F(Configuration, VorbixSetRoundTrip) {
     EXPECT_EQ(read_file(scratch / "out.cpm"), "\x80 \x96 \x81\r\n" + std::string(121, '\x1a'));
 }
 
-TEST_F(Configuration, CharacterTheLocaleCannotEncodeIsAWriteError) {
-    write_file(scratch / ".vorbix.conf", "charset = latin1\n");
-    options.environment = {"LC_ALL=C", "HOME=" + scratch / "home"};
-    run_result result = cpm_to_host("ab\xe9"
-                                    "cd");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "abcd");
-    EXPECT_EQ(result.err,
-              P + "write error on <stdout>: Invalid or incomplete multibyte or wide character\n");
-
-    result = run_converter_process({"-c", "in.cpm", "-u", "out.txt"}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "write error on out.txt.temp." + std::to_string(result.pid) +
-                              ": Invalid or incomplete multibyte or wide character\n");
-    EXPECT_FALSE(file_exists(scratch / "out.txt"));
-}
-
 TEST_F(Configuration, EveryStatementOnceIsAcceptedAndOnlyCharsetsMatter) {
     write_file(scratch / ".vorbix.conf", "charset = latin1\n"
                                          "alt charset = vorbix\n"

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "run_converter.h"
 
 namespace {
@@ -342,13 +345,87 @@ TEST(ConversionRun, TextBeforeInvalidSequenceReachesStdout) {
               P + "read error on <stdin>: Invalid or incomplete multibyte or wide character\n");
 }
 
-TEST(ConversionRun, CLocaleRejectsBytesAboveAscii) {
+// In a locale whose character set is ASCII, on every C library: a byte from
+// 0x80 up is an invalid sequence, a character above U+007F cannot be
+// written, and the first such failure of a run says that the locale is the
+// likely cause.
+struct ascii_locale_case {
+    const char* name;
+    std::string locale;
+    std::vector<std::string> args;
+    std::string configuration;
+    std::string out;
+    std::string err; // "$PID" stands for the process id
+};
+
+void PrintTo(const ascii_locale_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::string HINT =
+    P + "the locale's character set is ASCII: set LC_ALL to the text's locale, such as C.UTF-8\n";
+const std::string EILSEQ_TEXT = std::strerror(EILSEQ);
+
+const ascii_locale_case ASCII_LOCALE_CASES[] = {
+    {"ReadingHostText", "LC_ALL=C", {"-u", "in.txt"}, "", "caf",
+     P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + HINT},
+    {"ReadingInPosix", "LC_ALL=POSIX", {"-u", "in.txt", "-c", "out.cpm"}, "", "",
+     P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + HINT},
+    {"WritingHostText", "LC_ALL=C", {"-c", "in.cpm"}, "charset = latin1\n", "abcd",
+     P + "write error on <stdout>: " + EILSEQ_TEXT + "\n" + HINT},
+    {"WritingHostFile", "LC_ALL=C", {"-c", "in.cpm", "-u", "out.txt"}, "charset = latin1\n", "",
+     P + "write error on out.txt.temp.$PID: " + EILSEQ_TEXT + "\n" + HINT},
+    {"ReadingTheConfiguration", "LC_ALL=C", {"-c", "in.cpm"}, "char 65 = \"\xc3\x84\"\n", "",
+     P + "error reading ./.vorbix.conf: " + EILSEQ_TEXT + "\n" + HINT + P +
+         "command line or configuration error\n"},
+    // A CP/M file has no multibyte text to fail: no hint.
+    {"CpmOnly", "LC_ALL=C", {"-c", "in.cpm", "-c", "out.cpm"}, "", "", ""},
+    // The same failure in a UTF-8 locale: the message alone.
+    {"Utf8Locale", "LC_ALL=C.UTF-8", {"-u", "bad.txt"}, "", "caf",
+     P + "read error on bad.txt: " + EILSEQ_TEXT + "\n"},
+};
+
+class AsciiLocale : public testing::TestWithParam<ascii_locale_case> {};
+
+TEST_P(AsciiLocale, DecidedByTheProgramWithAHint) {
+    const ascii_locale_case& c = GetParam();
+    scratch_dir scratch;
+    write_file(scratch / "in.txt", "caf\xc3\xa9\n");
+    write_file(scratch / "bad.txt", "caf\xc3(\n");
+    write_file(scratch / "in.cpm", "ab\xe9"
+                                   "cd\x1a");
+    if (!c.configuration.empty())
+        write_file(scratch / ".vorbix.conf", c.configuration);
     run_options options;
+    options.working_dir = scratch.path();
+    options.environment = {c.locale, "HOME=" + scratch / "home"};
+    run_result result = run_converter_process(c.args, options);
+    std::string err = c.err;
+    if (std::size_t at = err.find("$PID"); at != std::string::npos)
+        err.replace(at, 4, std::to_string(result.pid));
+    EXPECT_EQ(result.status, err.empty() ? 0 : 1);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, err);
+    EXPECT_FALSE(file_exists(scratch / "out.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(, AsciiLocale, testing::ValuesIn(ASCII_LOCALE_CASES),
+                         testing::PrintToStringParamName());
+
+// The hint comes once in a run, however many files fail.
+TEST(ConversionRun, AsciiLocaleHintOncePerRun) {
+    scratch_dir scratch;
+    ASSERT_EQ(mkdir((scratch / "in").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir((scratch / "out").c_str(), 0777), 0);
+    write_file(scratch / "in/a", "\xc3\xa9");
+    write_file(scratch / "in/b", "\xc3\xa9");
+    run_options options;
+    options.working_dir = scratch.path();
     options.environment = {"LC_ALL=C"};
-    options.stdin_data = "caf\xc3\xa9";
-    run_result result = run_converter_process({}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "caf");
+    run_result result = run_converter_process({"-u", "in", "-u", "out"}, options);
+    EXPECT_EQ(result.err, P + "read error on in/a: " + EILSEQ_TEXT + "\n" + HINT + P +
+                              "read error on in/b: " + EILSEQ_TEXT + "\n" + P +
+                              "2 of 2 files failed\n");
 }
 
 TEST(ConversionRun, LongTextCrossesBlockBoundaries) {

@@ -104,6 +104,52 @@ const bad_input_case BAD_INPUTS[] = {
 INSTANTIATE_TEST_SUITE_P(, HostTextBadInput, testing::ValuesIn(BAD_INPUTS),
                          testing::PrintToStringParamName());
 
+// What RFC 3629 rules out is never a character, on any C library: the fast
+// scan stops before it and the reader fails on it, whether or not the end of
+// a block cuts it.
+TEST_F(HostText, Rfc3629RejectionsEverywhere) {
+    const std::string rejected[] = {
+        "\xf8\x88\x80\x80\x80",     // a five-byte form
+        "\xfc\x84\x80\x80\x80\x80", // a six-byte form
+        "\xf4\x90\x80\x80",         // U+110000
+        "\xf7\xbf\xbf\xbf",         // U+1FFFFF
+        "\xed\xa0\x80",             // the first surrogate
+        "\xed\xbf\xbf",             // the last surrogate
+        "\xc0\xaf",                 // overlong forms of '/'
+        "\xe0\x80\xaf",
+        "\xf0\x80\x80\xaf",
+        "\xc1\xbf",         // overlong U+007F
+        "\xe0\x9f\xbf",     // overlong U+07FF
+        "\xf0\x8f\xbf\xbf", // overlong U+FFFF
+    };
+    for (const std::string& sequence : rejected) {
+        for (std::size_t before : {std::size_t{3}, STREAM_BUFFER_SIZE - 1, STREAM_BUFFER_SIZE - 2,
+                                   STREAM_BUFFER_SIZE - 3}) {
+            SCOPED_TRACE(testing::Message()
+                         << "at " << before << ": " << testing::PrintToString(sequence));
+            std::string bytes = std::string(before, 'a') + sequence + "z";
+            EXPECT_EQ(valid_utf8_prefix(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                        bytes.size()),
+                      before);
+            std::wstring text = decode(bytes, reader);
+            EXPECT_TRUE(reader.failed());
+            EXPECT_EQ(reader.error_number(), EILSEQ);
+            EXPECT_EQ(text, std::wstring(before, L'a'));
+        }
+    }
+}
+
+// Writing: what UTF-8 cannot hold is an error, never five or six bytes.
+TEST_F(HostText, Rfc3629LimitsWriting) {
+    for (wchar_t c : {static_cast<wchar_t>(0x110000), static_cast<wchar_t>(0x7FFFFFFF),
+                      static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0xDFFF)}) {
+        std::string bytes = encode(std::wstring(L"a") + c + L"b", writer);
+        EXPECT_EQ(bytes, "ab") << std::hex << static_cast<unsigned long>(c);
+        EXPECT_TRUE(writer.failed());
+        EXPECT_EQ(writer.error_number(), EILSEQ);
+    }
+}
+
 TEST_F(HostText, NulCharacterIsOneByte) {
     std::wstring text = decode(std::string("a\0b", 3), reader);
     EXPECT_FALSE(reader.failed());

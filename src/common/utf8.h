@@ -1,8 +1,8 @@
-// A fast path for UTF-8 locales. It decodes and encodes only well-formed
-// sequences of U+0000 to U+10FFFF other than surrogates, on which the C
-// library's mbrtowc and wcrtomb give the same result; for anything else it
-// declines, and the caller asks the C library, so that the outcome on every
-// input is exactly the C library's.
+// UTF-8 as RFC 3629 defines it, decided here rather than by the C library,
+// so that every host reads and writes the same bytes: well-formed sequences of
+// U+0000 to U+10FFFF other than the surrogates. Five- and six-byte forms,
+// larger code points, surrogates and overlong forms are never characters,
+// although some C libraries accept them.
 #pragma once
 
 #include <cstddef>
@@ -50,6 +50,39 @@ inline std::size_t decode_utf8(const unsigned char* bytes, std::size_t length, w
         return 4;
     }
     return 0;
+}
+
+/// Whether bytes[0..length), shorter than a whole sequence, is the beginning
+/// of a well-formed one: more bytes may complete it.
+inline bool is_utf8_prefix(const unsigned char* bytes, std::size_t length) {
+    unsigned char lead = bytes[0];
+    std::size_t whole;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        whole = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        whole = 3;
+        if (lead == 0xE0)
+            low = 0xA0; // shorter forms are overlong
+        else if (lead == 0xED)
+            high = 0x9F; // beyond are the surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        whole = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F; // beyond is past U+10FFFF
+    } else {
+        return false;
+    }
+    if (length >= whole)
+        return false;
+    if (length > 1 && (bytes[1] < low || bytes[1] > high))
+        return false;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((bytes[i] & 0xC0) != 0x80)
+            return false;
+    return true;
 }
 
 /// Encodes c into out (room for 4 bytes) and returns the length, or 0 when c

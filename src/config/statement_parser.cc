@@ -101,6 +101,7 @@ int end_parse(bool parse_failed) {
     if (config_stream->failed()) {
         print_diagnostic("error reading %s: %s", config_path,
                          std::strerror(config_stream->error_number()));
+        hint_at_ascii_locale(config_stream->error_number());
         return -1;
     }
     if (parse_failed)

@@ -121,7 +121,7 @@ host_output plan_character(wchar_t c, bool stateless) {
         return planned;
     char encoded[MB_LEN_MAX];
     std::mbstate_t state{};
-    std::size_t length = std::wcrtomb(encoded, c, &state);
+    std::size_t length = encode_host_character(current_host_encoding(), c, encoded, state);
     if (length == static_cast<std::size_t>(-1)) {
         planned.kind = HOST_UNENCODABLE;
     } else {
@@ -401,11 +401,15 @@ int run_conversion(const char* write_name) {
     if (source_stream.failed()) {
         print_diagnostic("read error on %s: %s", source_name,
                          std::strerror(source_stream.error_number()));
+        if (source_is_host)
+            hint_at_ascii_locale(source_stream.error_number());
         result = -1;
     }
     if (target_stream.failed()) {
         print_diagnostic("write error on %s: %s", write_name,
                          std::strerror(target_stream.error_number()));
+        if (target_is_host)
+            hint_at_ascii_locale(target_stream.error_number());
         result = -1;
     }
     if (record.untranslatable.count > 0 && !ignore_unconvertible) {
