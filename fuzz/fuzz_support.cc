@@ -1,6 +1,7 @@
 // Resets and in-memory files for the fuzz targets.
 #include "fuzz_support.h"
 
+#include <cstdlib>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,7 +22,14 @@ void reset_all_state() {
 }
 
 int memory_file(const std::uint8_t* data, std::size_t size) {
+#ifdef __linux__
     int fd = memfd_create("fuzz", 0);
+#else
+    char path[] = "/tmp/vorbix-fuzz-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd >= 0)
+        unlink(path);
+#endif
     require(fd >= 0);
     std::size_t done = 0;
     while (done < size) {

@@ -21,11 +21,15 @@ std::string complete(const scratch_dir& scratch, const std::string& words) {
     std::string script = scratch / "ask.bash";
     write_file(script, "source '" VORBIX_SOURCE_DIR "/completion/vorbix-convert' || exit 1\n"
                        "compopt() { :; }\n"
-                       "cd '" + scratch.path() + "/files'\n"
-                       "COMP_WORDS=(" + words + ")\n"
-                       "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
-                       "_vorbix_convert\n"
-                       "printf '%s\\n' \"${COMPREPLY[@]}\" | sort\n");
+                       "cd '" +
+                           scratch.path() +
+                           "/files'\n"
+                           "COMP_WORDS=(" +
+                           words +
+                           ")\n"
+                           "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                           "_vorbix_convert\n"
+                           "printf '%s\\n' \"${COMPREPLY[@]}\" | sort\n");
     std::string command = "bash --norc --noprofile '" + script + "' 2>&1";
     std::FILE* pipe = popen(command.c_str(), "r");
     std::string output;

@@ -102,8 +102,7 @@ TEST_P(Conversion, ThroughStandardStreams) {
 
 const std::string WARNING = P + "warning: $SRC contains untranslateable characters\n";
 const std::string UNTRANSLATABLE = P + "$SRC contains untranslateable characters\n";
-const std::string BAD_SEQUENCE =
-    P + "read error on $SRC: Invalid or incomplete multibyte or wide character\n";
+const std::string BAD_SEQUENCE = P + "read error on $SRC: " + std::strerror(EILSEQ) + "\n";
 
 const conversion_case CONVERSIONS[] = {
     // CP/M to host: CR LF becomes LF, a lone CR stays, the text ends at the first ^Z.
@@ -150,7 +149,12 @@ const conversion_case CONVERSIONS[] = {
      "ab\rc\xe9",
      "ab\rc",
      WARNING + P + "$SRC:1:5: code 0xE9\n"},
-    {"CpmPositionAfterLoneLf", format::cpm, format::host, {}, "a\nb\n\xff", "a\nb\n",
+    {"CpmPositionAfterLoneLf",
+     format::cpm,
+     format::host,
+     {},
+     "a\nb\n\xff",
+     "a\nb\n",
      WARNING + P + "$SRC:3:1: code 0xFF\n"},
     {"CpmPositionSilentWithI", format::cpm, format::host, {"-i"}, "a\r\n\xff", "a\n"},
     {"HostPositionLaterLine",
@@ -160,20 +164,45 @@ const conversion_case CONVERSIONS[] = {
      "x\n\ny \xe2\x82\xacz\xf0\x9f\x98\x80\n",
      "x\r\n\r\ny z\r\n" + fill(118),
      WARNING + P + "$SRC:3:3: U+20AC, the first of 2\n"},
-    {"HostPositionFiveDigits", format::host, format::cpm, {"-e"}, "\xf0\x9f\x98\x80", "",
-     UNTRANSLATABLE + P + "$SRC:1:1: U+1F600\n", 1},
+    {"HostPositionFiveDigits",
+     format::host,
+     format::cpm,
+     {"-e"},
+     "\xf0\x9f\x98\x80",
+     "",
+     UNTRANSLATABLE + P + "$SRC:1:1: U+1F600\n",
+     1},
     // A ^Z in host text with more text after it is worth a warning: CP/M
     // programs stop reading there.
-    {"HostEndMarkInTheMiddle", format::host, format::cpm, {}, "a\nb\x1a" "c\n",
-     "a\r\nb\x1a" "c\r\n" + fill(120),
+    {"HostEndMarkInTheMiddle",
+     format::host,
+     format::cpm,
+     {},
+     "a\nb\x1a"
+     "c\n",
+     "a\r\nb\x1a"
+     "c\r\n" +
+         fill(120),
      P + "warning: $SRC:2:2: text goes on after a ^Z, where CP/M programs stop reading\n"},
-    {"HostEndMarkThenLineFeed", format::host, format::cpm, {"-i"}, "ab\x1a\n",
+    {"HostEndMarkThenLineFeed",
+     format::host,
+     format::cpm,
+     {"-i"},
+     "ab\x1a\n",
      "ab\x1a\r\n" + fill(123),
      P + "warning: $SRC:1:3: text goes on after a ^Z, where CP/M programs stop reading\n"},
     {"HostEndMarkAtTheEnd", format::host, format::cpm, {}, "ab\n\x1a", "ab\r\n\x1a" + fill(123)},
-    {"HostEndMarksOnlyAtTheEnd", format::host, format::cpm, {}, "ab\x1a\x1a\x1a",
+    {"HostEndMarksOnlyAtTheEnd",
+     format::host,
+     format::cpm,
+     {},
+     "ab\x1a\x1a\x1a",
      "ab\x1a\x1a\x1a" + fill(123)},
-    {"HostEndMarkAndUntranslatable", format::host, format::cpm, {}, "\x1a\xc3\xa9",
+    {"HostEndMarkAndUntranslatable",
+     format::host,
+     format::cpm,
+     {},
+     "\x1a\xc3\xa9",
      "\x1a" + fill(127),
      WARNING + P + "$SRC:1:2: U+00E9\n" + P +
          "warning: $SRC:1:1: text goes on after a ^Z, where CP/M programs stop reading\n"},
@@ -341,8 +370,7 @@ TEST(ConversionRun, TextBeforeInvalidSequenceReachesStdout) {
     run_result result = run_converter_process({}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "line 1\nline 2");
-    EXPECT_EQ(result.err,
-              P + "read error on <stdin>: Invalid or incomplete multibyte or wide character\n");
+    EXPECT_EQ(result.err, P + "read error on <stdin>: " + std::strerror(EILSEQ) + "\n");
 }
 
 // In a locale whose character set is ASCII, on every C library: a byte from
@@ -367,21 +395,45 @@ const std::string HINT =
 const std::string EILSEQ_TEXT = std::strerror(EILSEQ);
 
 const ascii_locale_case ASCII_LOCALE_CASES[] = {
-    {"ReadingHostText", "LC_ALL=C", {"-u", "in.txt"}, "", "caf",
+    {"ReadingHostText",
+     "LC_ALL=C",
+     {"-u", "in.txt"},
+     "",
+     "caf",
      P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + HINT},
-    {"ReadingInPosix", "LC_ALL=POSIX", {"-u", "in.txt", "-c", "out.cpm"}, "", "",
+    {"ReadingInPosix",
+     "LC_ALL=POSIX",
+     {"-u", "in.txt", "-c", "out.cpm"},
+     "",
+     "",
      P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + HINT},
-    {"WritingHostText", "LC_ALL=C", {"-c", "in.cpm"}, "charset = latin1\n", "abcd",
+    {"WritingHostText",
+     "LC_ALL=C",
+     {"-c", "in.cpm"},
+     "charset = latin1\n",
+     "abcd",
      P + "write error on <stdout>: " + EILSEQ_TEXT + "\n" + HINT},
-    {"WritingHostFile", "LC_ALL=C", {"-c", "in.cpm", "-u", "out.txt"}, "charset = latin1\n", "",
+    {"WritingHostFile",
+     "LC_ALL=C",
+     {"-c", "in.cpm", "-u", "out.txt"},
+     "charset = latin1\n",
+     "",
      P + "write error on out.txt.temp.$PID: " + EILSEQ_TEXT + "\n" + HINT},
-    {"ReadingTheConfiguration", "LC_ALL=C", {"-c", "in.cpm"}, "char 65 = \"\xc3\x84\"\n", "",
+    {"ReadingTheConfiguration",
+     "LC_ALL=C",
+     {"-c", "in.cpm"},
+     "char 65 = \"\xc3\x84\"\n",
+     "",
      P + "error reading ./.vorbix.conf: " + EILSEQ_TEXT + "\n" + HINT + P +
          "command line or configuration error\n"},
     // A CP/M file has no multibyte text to fail: no hint.
     {"CpmOnly", "LC_ALL=C", {"-c", "in.cpm", "-c", "out.cpm"}, "", "", ""},
     // The same failure in a UTF-8 locale: the message alone.
-    {"Utf8Locale", "LC_ALL=C.UTF-8", {"-u", "bad.txt"}, "", "caf",
+    {"Utf8Locale",
+     "LC_ALL=C.UTF-8",
+     {"-u", "bad.txt"},
+     "",
+     "caf",
      P + "read error on bad.txt: " + EILSEQ_TEXT + "\n"},
 };
 

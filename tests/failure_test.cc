@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
+#if __has_include(<sys/sysmacros.h>)
+#include <sys/sysmacros.h> // makedev on glibc; the BSDs have it in sys/types.h
+#endif
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,15 +44,15 @@ class Failure : public testing::Test {
 TEST_F(Failure, MissingSource) {
     run_result result = run_converter_process({"-u", "missing", "-c", "out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "couldn't open missing: No such file or directory\n");
+    EXPECT_EQ(result.err, P + "couldn't open missing: " + std::strerror(ENOENT) + "\n");
     expect_target_untouched();
 }
 
 TEST_F(Failure, TargetInMissingDirectory) {
     run_result result = run_converter_process({"-u", "in.txt", "-c", "nowhere/out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "couldn't open " + temp_name("nowhere/out", result.pid) +
-                              ": No such file or directory\n");
+    EXPECT_EQ(result.err, P + "couldn't open " + temp_name("nowhere/out", result.pid) + ": " +
+                              std::strerror(ENOENT) + "\n");
     expect_target_untouched();
 }
 
@@ -58,8 +60,8 @@ TEST_F(Failure, UntranslatableWithErrorOption) {
     write_file(scratch / "in.txt", "\xc3\xa9\n");
     run_result result = run_converter_process({"-e", "-u", "in.txt", "-c", "out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "in.txt contains untranslateable characters\n" + P +
-                              "in.txt:1:1: U+00E9\n");
+    EXPECT_EQ(result.err,
+              P + "in.txt contains untranslateable characters\n" + P + "in.txt:1:1: U+00E9\n");
     expect_target_untouched();
 }
 
@@ -67,8 +69,7 @@ TEST_F(Failure, InvalidSequenceInSource) {
     write_file(scratch / "in.txt", std::string(100000, 'a') + "\xe2\x82");
     run_result result = run_converter_process({"-u", "in.txt", "-u", "out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              P + "read error on in.txt: Invalid or incomplete multibyte or wide character\n");
+    EXPECT_EQ(result.err, P + "read error on in.txt: " + std::strerror(EILSEQ) + "\n");
     expect_target_untouched();
 }
 
@@ -93,8 +94,8 @@ TEST_P(WriteError, NamesTemporaryFileAndKeepsTarget) {
     options.file_size_limit = 100000;
     run_result result = run_converter_process(GetParam().args, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              P + "write error on " + temp_name("out", result.pid) + ": File too large\n");
+    EXPECT_EQ(result.err, P + "write error on " + temp_name("out", result.pid) + ": " +
+                              std::strerror(EFBIG) + "\n");
     expect_target_untouched();
 }
 
@@ -109,11 +110,13 @@ INSTANTIATE_TEST_SUITE_P(, WriteError, testing::ValuesIn(WRITE_ERRORS),
                          testing::PrintToStringParamName());
 
 TEST_F(Failure, FullStandardOutput) {
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "this host has no /dev/full";
     options.stdout_path = "/dev/full";
     write_file(scratch / "f.cpm", "A\r\n\x1a");
     run_result result = run_converter_process({"-c", "f.cpm"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "write error on <stdout>: No space left on device\n");
+    EXPECT_EQ(result.err, P + "write error on <stdout>: " + std::strerror(ENOSPC) + "\n");
 }
 
 TEST_F(Failure, ClosedStandardOutput) {
@@ -121,7 +124,7 @@ TEST_F(Failure, ClosedStandardOutput) {
     write_file(scratch / "f.cpm", "A\r\n\x1a");
     run_result result = run_converter_process({"-c", "f.cpm"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "write error on <stdout>: Bad file descriptor\n");
+    EXPECT_EQ(result.err, P + "write error on <stdout>: " + std::strerror(EBADF) + "\n");
     EXPECT_EQ(read_file(scratch / "f.cpm"), "A\r\n\x1a");
 }
 
@@ -129,8 +132,8 @@ TEST_F(Failure, TemporaryNameTooLong) {
     std::string target(250, 'n');
     run_result result = run_converter_process({"-u", "in.txt", "-c", target}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              P + "couldn't open " + temp_name(target, result.pid) + ": File name too long\n");
+    EXPECT_EQ(result.err, P + "couldn't open " + temp_name(target, result.pid) + ": " +
+                              std::strerror(ENAMETOOLONG) + "\n");
     expect_target_untouched();
 }
 
@@ -149,10 +152,14 @@ void PrintTo(const planted_case& c, std::ostream* os) {
 
 const planted_case PLANTED[] = {
     {"HardLinkHostTarget", link, {"-u", "in.txt", "-u", "out"}, "some text\n"},
-    {"HardLinkCpmTarget", link, {"-u", "in.txt", "-c", "out"},
+    {"HardLinkCpmTarget",
+     link,
+     {"-u", "in.txt", "-c", "out"},
      "some text\r\n" + std::string(117, '\x1a')},
     {"SymbolicLinkHostTarget", symlink, {"-u", "in.txt", "-u", "out"}, "some text\n"},
-    {"SymbolicLinkCpmTarget", symlink, {"-u", "in.txt", "-c", "out"},
+    {"SymbolicLinkCpmTarget",
+     symlink,
+     {"-u", "in.txt", "-c", "out"},
      "some text\r\n" + std::string(117, '\x1a')},
 };
 
@@ -239,10 +246,16 @@ void PrintTo(const descriptor_target_case& c, std::ostream* os) {
 
 const descriptor_target_case DESCRIPTOR_TARGETS[] = {
     {"HostToStandardOutput", {"-u", "in.txt", "-u", "/dev/fd/1"}, false, "some text\n", ""},
-    {"AppendedToStandardOutput", {"-u", "in.txt", "-u", "/proc/self/fd/1"}, true,
-     "kept\nsome text\n", ""},
-    {"CpmToStandardOutput", {"-u", "in.txt", "-c", "/dev/fd/1"}, false,
-     "some text\r\n" + std::string(117, '\x1a'), ""},
+    {"AppendedToStandardOutput",
+     {"-u", "in.txt", "-u", "/proc/self/fd/1"},
+     true,
+     "kept\nsome text\n",
+     ""},
+    {"CpmToStandardOutput",
+     {"-u", "in.txt", "-c", "/dev/fd/1"},
+     false,
+     "some text\r\n" + std::string(117, '\x1a'),
+     ""},
     {"StandardError", {"-u", "in.txt", "-u", "/proc/self/fd/2"}, false, "", "some text\n"},
 };
 
@@ -300,7 +313,7 @@ TEST_F(SpecialTarget, FullDeviceReportsTheTargetItself) {
         GTEST_SKIP() << "cannot make device nodes here";
     run_result result = run_converter_process({"-u", "in.txt", "-c", "full"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "write error on full: No space left on device\n");
+    EXPECT_EQ(result.err, P + "write error on full: " + std::strerror(ENOSPC) + "\n");
     EXPECT_TRUE(is_char_device("full"));
     expect_target_untouched();
 }

@@ -20,8 +20,8 @@ void PrintTo(const national_set& set, std::ostream* os) {
 // What iconv makes of bytes in the named set as UTF-8; false where iconv has
 // no such set.
 bool iconv_to_utf8(const scratch_dir& scratch, const char* set, std::string& utf8) {
-    std::string command = std::string("iconv -f ") + set + " -t UTF-8 '" + (scratch / "codes") +
-                          "' 2>/dev/null";
+    std::string command =
+        std::string("iconv -f ") + set + " -t UTF-8 '" + (scratch / "codes") + "' 2>/dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return false;

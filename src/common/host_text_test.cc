@@ -173,7 +173,8 @@ TEST_F(HostText, EncodesInTheLocale) {
 TEST(ByteWriter, RefusedBytesAreNotCounted) {
     static byte_writer full;
     int fd = open("/dev/full", O_WRONLY);
-    ASSERT_GE(fd, 0);
+    if (fd < 0)
+        GTEST_SKIP() << "this host has no /dev/full";
     full.attach(fd);
     for (int i = 0; i < 1000; ++i)
         full.put('x');

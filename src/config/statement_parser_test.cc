@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "charset/charset_tables.h"
 #include "config/config_test_support.h"
 #include "config/settings.h"
@@ -73,11 +76,10 @@ const config_text_case PARSER_CASES[] = {
     {"LineTooLongEndsAtOnce", "bad\n" + LONG_LINE + "x\nbad\n",
      at(1, "syntax error") + at(2, "line too long")},
     {"InvalidSequence", "bad\ncharset = ascii\n# caf\xc3\n",
-     at(1, "syntax error") + "vorbix-convert: error reading test.conf: Invalid or incomplete "
-                             "multibyte or wide character\n"},
+     at(1, "syntax error") + "vorbix-convert: error reading test.conf: " + std::strerror(EILSEQ) +
+         "\n"},
     {"TruncatedSequenceAtEnd", "charset = ascii\n#\xe2\x82",
-     "vorbix-convert: error reading test.conf: Invalid or incomplete multibyte or wide "
-     "character\n"},
+     "vorbix-convert: error reading test.conf: " + std::string(std::strerror(EILSEQ)) + "\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(ParserMessages, ConfigurationText, testing::ValuesIn(PARSER_CASES),

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <fcntl.h>
+#include <initializer_list>
 #include <unistd.h>
 
 #include "charset/charset_tables.h"
@@ -219,8 +219,9 @@ void explain_missing_locale() {
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(variable);
         if (value && *value) {
-            print_diagnostic("%s=%s names no installed locale; 'locale -a' lists the installed ones",
-                             variable, value);
+            print_diagnostic(
+                "%s=%s names no installed locale; 'locale -a' lists the installed ones", variable,
+                value);
             return;
         }
     }

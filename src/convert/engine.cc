@@ -103,7 +103,7 @@ struct host_output_plan {
     host_output codes[CPM_CODE_COUNT];
     host_output carriage_return; ///< a CR that turned out not to begin a line end
     host_output line_feed;
-    bool plain_text_is_itself;   ///< every code 0x20-0x7E and the tab is its own one byte
+    bool plain_text_is_itself; ///< every code 0x20-0x7E and the tab is its own one byte
 };
 
 // Input is converted in chunks small enough that their output, at most two
@@ -310,49 +310,49 @@ void convert_cpm_to_cpm() {
 void convert_cpm_to_host() {
     host_text_writer output(target_stream);
     cpm_to_host_state state{plan_host_output(), output, false};
-    for_each_cpm_text_span([&](const unsigned char* text, std::size_t length,
-                               std::uint64_t offset) {
-        while (length > 0) {
-            std::size_t chunk = length < CHUNK_SIZE ? length : CHUNK_SIZE;
-            unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
-            const host_output& line_feed = state.plan.line_feed;
-            std::size_t i = 0;
-            while (i < chunk) {
-                if (state.plan.plain_text_is_itself && !state.pending_cr) {
-                    std::size_t run = copy_plain_text(text + i, chunk - i, out);
-                    out += run;
-                    i += run;
-                    if (i == chunk)
-                        break;
-                }
-                unsigned char byte = text[i];
-                const host_output& code = state.plan.codes[byte];
-                if (!state.pending_cr) {
-                    if (code.kind == HOST_BYTES) {
-                        std::memcpy(out, code.bytes, sizeof code.bytes);
-                        out += code.length;
-                        ++i;
-                        continue;
+    for_each_cpm_text_span(
+        [&](const unsigned char* text, std::size_t length, std::uint64_t offset) {
+            while (length > 0) {
+                std::size_t chunk = length < CHUNK_SIZE ? length : CHUNK_SIZE;
+                unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
+                const host_output& line_feed = state.plan.line_feed;
+                std::size_t i = 0;
+                while (i < chunk) {
+                    if (state.plan.plain_text_is_itself && !state.pending_cr) {
+                        std::size_t run = copy_plain_text(text + i, chunk - i, out);
+                        out += run;
+                        i += run;
+                        if (i == chunk)
+                            break;
                     }
-                    // The usual line end, CR LF within the chunk, becomes LF.
-                    if (byte == CPM_CR && i + 1 < chunk && text[i + 1] == CPM_LF &&
-                        line_feed.kind == HOST_BYTES) {
-                        std::memcpy(out, line_feed.bytes, sizeof line_feed.bytes);
-                        out += line_feed.length;
-                        record.lines.line_feed_at(offset + i + 1);
-                        i += 2;
-                        continue;
+                    unsigned char byte = text[i];
+                    const host_output& code = state.plan.codes[byte];
+                    if (!state.pending_cr) {
+                        if (code.kind == HOST_BYTES) {
+                            std::memcpy(out, code.bytes, sizeof code.bytes);
+                            out += code.length;
+                            ++i;
+                            continue;
+                        }
+                        // The usual line end, CR LF within the chunk, becomes LF.
+                        if (byte == CPM_CR && i + 1 < chunk && text[i + 1] == CPM_LF &&
+                            line_feed.kind == HOST_BYTES) {
+                            std::memcpy(out, line_feed.bytes, sizeof line_feed.bytes);
+                            out += line_feed.length;
+                            record.lines.line_feed_at(offset + i + 1);
+                            i += 2;
+                            continue;
+                        }
                     }
+                    out = convert_special_byte(byte, offset + i, out, state);
+                    ++i;
                 }
-                out = convert_special_byte(byte, offset + i, out, state);
-                ++i;
+                target_stream.commit(out);
+                text += chunk;
+                offset += chunk;
+                length -= chunk;
             }
-            target_stream.commit(out);
-            text += chunk;
-            offset += chunk;
-            length -= chunk;
-        }
-    });
+        });
     if (state.pending_cr)
         output.put(L'\r');
 }

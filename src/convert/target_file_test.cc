@@ -15,10 +15,10 @@ struct named_target_case {
 
 TEST(TargetFile, PathsThatNameADescriptor) {
     const named_target_case cases[] = {
-        {"/dev/stdout", 1},      {"/dev/stderr", 2},       {"/dev/fd/1", 1},
-        {"/proc/self/fd/2", 2},  {"/dev/fd/01", 1},        {"/dev/fd/1x", -1},
-        {"/dev/fd/", -1},        {"/dev/stdout/x", -1},    {"dev/stdout", -1},
-        {"/dev/fd/-1", -1},      {"/proc/self/fd/1/", -1}, {"/dev/fd/99999999999", -1},
+        {"/dev/stdout", 1},     {"/dev/stderr", 2},       {"/dev/fd/1", 1},
+        {"/proc/self/fd/2", 2}, {"/dev/fd/01", 1},        {"/dev/fd/1x", -1},
+        {"/dev/fd/", -1},       {"/dev/stdout/x", -1},    {"dev/stdout", -1},
+        {"/dev/fd/-1", -1},     {"/proc/self/fd/1/", -1}, {"/dev/fd/99999999999", -1},
     };
     for (const named_target_case& c : cases) {
         SCOPED_TRACE(c.name);
