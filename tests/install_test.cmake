@@ -16,7 +16,8 @@ foreach(installed bin/vorbix-convert
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
 endforeach()
-execute_process(COMMAND "${PREFIX}/bin/vorbix-convert" -c "${PREFIX}/share/doc/vorbix-convert/examples/hello.cpm"
+# EMULATOR: the emulator of a cross build, empty otherwise.
+execute_process(COMMAND ${EMULATOR} "${PREFIX}/bin/vorbix-convert" -c "${PREFIX}/share/doc/vorbix-convert/examples/hello.cpm"
                 OUTPUT_VARIABLE converted RESULT_VARIABLE result)
 file(READ "${SOURCE_DIR}/examples/hello.txt" expected)
 if(NOT result EQUAL 0 OR NOT converted STREQUAL expected)

@@ -67,12 +67,12 @@ running_converter start_converter_process(const std::vector<std::string>& args,
     std::string err_path = capture / "stderr";
     write_file(in_path, options.stdin_data);
 
+    // The emulator of a cross build, then any wrapper, run the program.
     std::vector<std::string> argv_strings;
-    if (const char* wrapper = std::getenv("VORBIX_TEST_WRAPPER")) {
-        std::istringstream words(wrapper);
-        for (std::string word; words >> word;)
-            argv_strings.push_back(word);
-    }
+    const char* wrapper = std::getenv("VORBIX_TEST_WRAPPER");
+    std::istringstream words(std::string(VORBIX_TEST_EMULATOR) + " " + (wrapper ? wrapper : ""));
+    for (std::string word; words >> word;)
+        argv_strings.push_back(word);
     bool wrapped = !argv_strings.empty();
     argv_strings.push_back(wrapped ? VORBIX_CONVERT_PATH : "vorbix-convert");
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
