@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int UNSET = -1;
 constexpr std::uint64_t HIGHEST_CPM_CODE = 255;
 
 // Reads = "<text>" with at most one character and hands the text over to

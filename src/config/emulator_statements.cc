@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int UNSET = -1;
 constexpr std::uint64_t LARGEST_DELAY = INT_MAX;
 constexpr std::uint64_t LARGEST_LOG_LEVEL = 5;
 constexpr int SCREEN_DELAY_KEY = -2;

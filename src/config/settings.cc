@@ -6,13 +6,6 @@
 
 namespace {
 
-constexpr int UNSET = -1;
-
-const settings_record UNSET_SETTINGS = {
-    UNSET, UNSET, UNSET, UNSET, UNSET, UNSET,   UNSET,   UNSET,   UNSET,   UNSET, UNSET, UNSET,
-    UNSET, UNSET, UNSET, 0,     0,     nullptr, nullptr, nullptr, nullptr, 0,     {},    {},
-};
-
 void merge_field(int& destination, int pending) {
     if (destination == UNSET)
         destination = pending;
@@ -21,11 +14,10 @@ void merge_field(int& destination, int pending) {
 } // namespace
 
 pending_record pending_values;
-settings_record settings = UNSET_SETTINGS;
+settings_record settings;
 
 void clear_pending_values() {
-    pending_values = {UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, UNSET,
-                      UNSET, UNSET, UNSET, UNSET, UNSET, UNSET, 0};
+    pending_values = pending_record{};
 }
 
 void merge_pending_values() {
@@ -52,5 +44,5 @@ void reset_settings_for_testing() {
         std::free(text);
     for (char* path : settings.drive_paths)
         std::free(path);
-    settings = UNSET_SETTINGS;
+    settings = settings_record{};
 }

@@ -230,8 +230,6 @@ template <typename Handler> void for_each_cpm_text_span(Handler handle_span) {
     }
 }
 
-} // namespace
-
 void convert_host_to_host() {
     host_text_reader input(source_stream);
     host_text_writer output(target_stream);
@@ -357,6 +355,7 @@ void convert_cpm_to_host() {
         output.put(L'\r');
 }
 
+// Writes the end mark (with -z) and the ^Z fill up to a whole record.
 void complete_cpm_target() {
     if (always_terminate)
         target_stream.put(CPM_END_MARK);
@@ -384,6 +383,8 @@ void print_first_untranslatable() {
     print_diagnostic("%s:%lu:%lu: %s%s", source_name, static_cast<unsigned long>(found.first.line),
                      static_cast<unsigned long>(found.first.column), what, count);
 }
+
+} // namespace
 
 int run_conversion(const char* write_name) {
     record = conversion_record{};

@@ -14,11 +14,3 @@ constexpr std::size_t CPM_RECORD_SIZE = 128;
 /// and untranslatable characters, in that order. Returns 0 when the
 /// conversion succeeded and -1 when it failed.
 int run_conversion(const char* write_name);
-
-void convert_host_to_host();
-void convert_host_to_cpm();
-void convert_cpm_to_cpm();
-void convert_cpm_to_host();
-
-/// Writes the end mark (with -z) and the ^Z fill up to a whole record.
-void complete_cpm_target();
