@@ -16,18 +16,18 @@ namespace {
 constexpr std::uint64_t HIGHEST_CPM_CODE = 255;
 
 // Reads = "<text>" with at most one character and hands the text over to
-// destination, which takes ownership of it.
-statement_result take_one_character_string(wchar_t*& destination) {
-    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_STRING, "string"))
-        return STATEMENT_FAULTY;
+// destination, which takes ownership of it. Returns 0, or -1 after a message.
+int take_one_character_string(wchar_t*& destination) {
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0 || scan_expecting(TOKEN_STRING, "string") != 0)
+        return -1;
     if (std::wcslen(token_string) > 1) {
         print_config_diagnostic("string may contain only one character");
-        return STATEMENT_FAULTY;
+        return -1;
     }
     destination = token_string;
     token_string = nullptr;
     next_token();
-    return STATEMENT_ACCEPTED;
+    return 0;
 }
 
 } // namespace
@@ -38,7 +38,8 @@ statement_result parse_charset_statement(bool alternate) {
         report_redefined(alternate ? "alt charset" : "charset");
         return STATEMENT_FAULTY;
     }
-    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_IDENTIFIER, "charset name"))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0 ||
+        scan_expecting(TOKEN_IDENTIFIER, "charset name") != 0)
         return STATEMENT_FAULTY;
     for (int candidate = 0; candidate < BUILTIN_CHARSET_COUNT; ++candidate) {
         if (std::wcscmp(token_text, BUILTIN_CHARSET_NAMES[candidate]) == 0) {
@@ -63,7 +64,9 @@ statement_result parse_char_statement(bool alternate) {
         report_redefined(alternate ? "alt char" : "char");
         return STATEMENT_FAULTY;
     }
-    return take_one_character_string(entry);
+    if (take_one_character_string(entry) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_unprintable_statement() {
@@ -71,5 +74,7 @@ statement_result parse_unprintable_statement() {
         report_redefined("unprintable char");
         return STATEMENT_FAULTY;
     }
-    return take_one_character_string(unprintable_char);
+    if (take_one_character_string(unprintable_char) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }

@@ -18,10 +18,6 @@ constexpr std::uint64_t LARGEST_DELAY = INT_MAX;
 constexpr std::uint64_t LARGEST_LOG_LEVEL = 5;
 constexpr int SCREEN_DELAY_KEY = -2;
 
-statement_result faulty_unless(int form_result) {
-    return form_result == 0 ? STATEMENT_ACCEPTED : STATEMENT_FAULTY;
-}
-
 statement_result redefined(const char* what) {
     report_redefined(what);
     return STATEMENT_FAULTY;
@@ -49,11 +45,11 @@ statement_result parse_screen_dimension_statement(const char* name, int lower_bo
 } // namespace
 
 statement_result parse_cpu_statement() {
-    if (!scan_expecting_word(L"delay", "delay"))
+    if (scan_expecting_word(L"delay", "delay") != 0)
         return STATEMENT_FAULTY;
     if (pending_values.cpu_delay_count != UNSET)
         return redefined("cpu delay");
-    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_NUMBER, "number"))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0 || scan_expecting(TOKEN_NUMBER, "number") != 0)
         return STATEMENT_FAULTY;
     if (token_number < 1 || token_number > LARGEST_DELAY) {
         print_config_diagnostic("cpu delay count out of range");
@@ -62,7 +58,7 @@ statement_result parse_cpu_statement() {
     // Recorded at once: a fault further on leaves the count given, so that a
     // later cpu delay statement is a redefinition.
     pending_values.cpu_delay_count = static_cast<int>(token_number);
-    if (!scan_expecting(TOKEN_COMMA, ",") || !scan_expecting(TOKEN_NUMBER, "number"))
+    if (scan_expecting(TOKEN_COMMA, ",") != 0 || scan_expecting(TOKEN_NUMBER, "number") != 0)
         return STATEMENT_FAULTY;
     if (token_number < 1 || token_number > LARGEST_DELAY) {
         print_config_diagnostic("cpu delay nanoseconds out of range");
@@ -77,7 +73,7 @@ statement_result parse_cpu_statement() {
 statement_result parse_console_statement() {
     if (pending_values.console_mode != UNSET)
         return redefined("console");
-    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_IDENTIFIER, "keyword"))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0 || scan_expecting(TOKEN_IDENTIFIER, "keyword") != 0)
         return STATEMENT_FAULTY;
     int mode;
     if (is_word(L"full")) {
@@ -94,7 +90,7 @@ statement_result parse_console_statement() {
 }
 
 statement_result parse_close_statement() {
-    if (!scan_expecting_word(L"files", "files"))
+    if (scan_expecting_word(L"files", "files") != 0)
         return STATEMENT_FAULTY;
     if (pending_values.keep_files_open != UNSET)
         return redefined("close files");
@@ -106,11 +102,11 @@ statement_result parse_close_statement() {
 }
 
 statement_result parse_screen_statement() {
-    if (!scan_expecting_word(L"delay", "delay"))
+    if (scan_expecting_word(L"delay", "delay") != 0)
         return STATEMENT_FAULTY;
     if (pending_values.screen_delay != UNSET)
         return redefined("screen delay");
-    if (!scan_expecting(TOKEN_EQUALS, "="))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0)
         return STATEMENT_FAULTY;
     next_token();
     int delay;
@@ -132,22 +128,26 @@ statement_result parse_screen_statement() {
 }
 
 statement_result parse_application_statement() {
-    if (!scan_expecting_word(L"cursor", "cursor"))
+    if (scan_expecting_word(L"cursor", "cursor") != 0)
         return STATEMENT_FAULTY;
     if (pending_values.application_cursor != UNSET)
         return redefined("application cursor");
-    return faulty_unless(parse_boolean(pending_values.application_cursor));
+    if (parse_boolean(pending_values.application_cursor) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_exchange_statement() {
-    if (!scan_expecting_word(L"delete", "delete"))
+    if (scan_expecting_word(L"delete", "delete") != 0)
         return STATEMENT_FAULTY;
     // No redefinition test: the last accepted value stands.
-    return faulty_unless(parse_boolean(settings.exchange_delete));
+    if (parse_boolean(settings.exchange_delete) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_default_statement() {
-    if (!scan_expecting_word(L"drive", "drive") || !scan_expecting(TOKEN_EQUALS, "="))
+    if (scan_expecting_word(L"drive", "drive") != 0 || scan_expecting(TOKEN_EQUALS, "=") != 0)
         return STATEMENT_FAULTY;
     next_token();
     // A second default drive ends the whole parse, before its letter is
@@ -175,12 +175,12 @@ statement_result parse_drive_statement() {
     }
     if (settings.drive_paths[drive])
         return redefined("drive");
-    if (!scan_expecting(TOKEN_EQUALS, "="))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0)
         return STATEMENT_FAULTY;
     next_token();
     if (is_word(L"readonly")) {
         settings.drive_read_only[drive] = 1;
-        if (!scan_expecting(TOKEN_COMMA, ","))
+        if (scan_expecting(TOKEN_COMMA, ",") != 0)
             return STATEMENT_FAULTY;
         next_token();
     }
@@ -197,7 +197,7 @@ statement_result parse_drive_statement() {
 }
 
 statement_result parse_logfile_statement() {
-    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_STRING, "string"))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0 || scan_expecting(TOKEN_STRING, "string") != 0)
         return STATEMENT_FAULTY;
     // No redefinition test: the last accepted name stands, and the one it
     // replaces is released.
@@ -213,7 +213,7 @@ statement_result parse_logfile_statement() {
 }
 
 statement_result parse_loglevel_statement() {
-    if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_NUMBER, "number"))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0 || scan_expecting(TOKEN_NUMBER, "number") != 0)
         return STATEMENT_FAULTY;
     // The range is tested before the redefinition.
     if (token_number > LARGEST_LOG_LEVEL) {
@@ -237,25 +237,32 @@ statement_result parse_columns_statement() {
 }
 
 statement_result parse_printer_statement() {
-    return faulty_unless(
-        parse_device_settings("printer", settings.printer_file, settings.printer_mode));
+    if (parse_device_settings("printer", settings.printer_file, settings.printer_mode) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_punch_statement() {
-    return faulty_unless(parse_device_settings("punch", settings.punch_file, settings.punch_mode));
+    if (parse_device_settings("punch", settings.punch_file, settings.punch_mode) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_reader_statement() {
-    return faulty_unless(
-        parse_device_settings("reader", settings.reader_file, settings.reader_mode));
+    if (parse_device_settings("reader", settings.reader_file, settings.reader_mode) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_dump_statement() {
-    return faulty_unless(parse_dump_options(pending_values.dump_options));
+    if (parse_dump_options(pending_values.dump_options) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }
 
 statement_result parse_colors_statement() {
-    return faulty_unless(parse_colors(pending_values.colors_enabled,
-                                      pending_values.colors_foreground,
-                                      pending_values.colors_background));
+    if (parse_colors(pending_values.colors_enabled, pending_values.colors_foreground,
+                     pending_values.colors_background) != 0)
+        return STATEMENT_FAULTY;
+    return STATEMENT_ACCEPTED;
 }

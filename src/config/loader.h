@@ -1,4 +1,16 @@
-// Finding, opening and closing the configuration file.
+// Finding, opening and closing the configuration file: the entry to the
+// configuration code, which reports every failure where it finds it.
+//
+// One error convention at each level of this folder:
+// - load_configuration and parse_configuration: 0, or -1 after the messages.
+// - A statement (parse_..._statement): a statement_result, accepted, faulty
+//   (one message) or fatal (the parse ends at once). A keyword that begins no
+//   statement is faulty, reported by the dispatch itself.
+// - Below a statement, the value forms and the token checks they are made
+//   of: 0, or -1 after one message, the value in the caller's slot.
+// - What prints nothing answers a question: a predicate or probe returns
+//   bool (is_word, read_line, open_candidate), a lookup its value or -1
+//   (drive_index).
 #pragma once
 
 #include "common/byte_stream.h"

@@ -45,13 +45,13 @@ struct settings_record {
     int colors_enabled = UNSET;
     int colors_foreground = UNSET;
     int colors_background = UNSET;
-    int lines = 0;                    ///< 5..95 or -1 for "current"; 0 unset; written directly
-    int columns = 0;                  ///< 20..95 or -1 for "current"; 0 unset; written directly
-    char* printer_file = nullptr;     ///< written directly, as are the other strings
+    int lines = 0;                ///< 5..95 or -1 for "current"; 0 unset; written directly
+    int columns = 0;              ///< 20..95 or -1 for "current"; 0 unset; written directly
+    char* printer_file = nullptr; ///< written directly, as are the other strings
     char* punch_file = nullptr;
     char* reader_file = nullptr;
     char* log_file = nullptr;
-    int dump_options = 0;             ///< bits of the dump options
+    int dump_options = 0; ///< bits of the dump options
     char* drive_paths[DRIVE_COUNT] = {};
     int drive_read_only[DRIVE_COUNT] = {};
 };

@@ -50,8 +50,8 @@ TEST(Settings, EmptyRecordsStayUnsetThroughTheMerge) {
             EXPECT_EQ(pending_values.*field.in_pending, field.unset) << field.name;
         }
     }
-    for (char* text : {settings.printer_file, settings.punch_file, settings.reader_file,
-                       settings.log_file})
+    for (char* text :
+         {settings.printer_file, settings.punch_file, settings.reader_file, settings.log_file})
         EXPECT_EQ(text, nullptr);
     for (int drive = 0; drive < DRIVE_COUNT; ++drive) {
         EXPECT_EQ(settings.drive_paths[drive], nullptr);

@@ -88,9 +88,9 @@ statement_result dispatch_statement() {
         if (std::wcscmp(token_text, statement.keyword) == 0)
             return statement.parse();
     }
-    // An unknown keyword stays the current token, so that the end-of-line
-    // test reports it as a syntax error.
-    return STATEMENT_ACCEPTED;
+    // No statement begins with this keyword.
+    print_config_diagnostic("syntax error");
+    return STATEMENT_FAULTY;
 }
 
 int column_or_default(int column) {

@@ -35,14 +35,14 @@ constexpr dump_option DUMP_OPTIONS[] = {
 };
 
 // Scans and requires a color number, 0 to 7; stores it in slot.
-bool scan_color(int& slot, const char* what) {
+int scan_color(int& slot, const char* what) {
     next_token();
     if (token_kind != TOKEN_NUMBER || token_number > LARGEST_COLOR) {
         report_expected(what);
-        return false;
+        return -1;
     }
     slot = static_cast<int>(token_number);
-    return true;
+    return 0;
 }
 
 } // namespace
@@ -51,24 +51,24 @@ bool is_word(const wchar_t* word) {
     return token_kind == TOKEN_IDENTIFIER && std::wcscmp(token_text, word) == 0;
 }
 
-bool scan_expecting(int kind, const char* what) {
+int scan_expecting(int kind, const char* what) {
     next_token();
     if (token_kind == kind)
-        return true;
+        return 0;
     report_expected(what);
-    return false;
+    return -1;
 }
 
-bool scan_expecting_word(const wchar_t* word, const char* what) {
+int scan_expecting_word(const wchar_t* word, const char* what) {
     next_token();
     if (is_word(word))
-        return true;
+        return 0;
     report_expected(what);
-    return false;
+    return -1;
 }
 
 int parse_boolean(int& slot) {
-    if (!scan_expecting(TOKEN_EQUALS, "="))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0)
         return -1;
     next_token();
     int value;
@@ -107,7 +107,7 @@ int wide_to_file_name(const wchar_t* text, char*& slot) {
 }
 
 int parse_screen_dimension(const char* name, int lower_bound, int& slot) {
-    if (!scan_expecting(TOKEN_EQUALS, "="))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0)
         return -1;
     next_token();
     if (token_kind == TOKEN_NUMBER) {
@@ -131,14 +131,14 @@ int parse_screen_dimension(const char* name, int lower_bound, int& slot) {
 }
 
 int parse_device_settings(const char* device, char*& file_slot, int& mode_slot) {
-    if (!scan_expecting(TOKEN_IDENTIFIER, "keyword"))
+    if (scan_expecting(TOKEN_IDENTIFIER, "keyword") != 0)
         return -1;
     if (is_word(L"file")) {
         if (file_slot) {
             print_config_diagnostic("%s file redefined", device);
             return -1;
         }
-        if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_STRING, "string"))
+        if (scan_expecting(TOKEN_EQUALS, "=") != 0 || scan_expecting(TOKEN_STRING, "string") != 0)
             return -1;
         if (wide_to_file_name(token_string, file_slot) != 0) {
             report_invalid("file name");
@@ -149,7 +149,8 @@ int parse_device_settings(const char* device, char*& file_slot, int& mode_slot) 
             print_config_diagnostic("%s mode redefined", device);
             return -1;
         }
-        if (!scan_expecting(TOKEN_EQUALS, "=") || !scan_expecting(TOKEN_IDENTIFIER, "keyword"))
+        if (scan_expecting(TOKEN_EQUALS, "=") != 0 ||
+            scan_expecting(TOKEN_IDENTIFIER, "keyword") != 0)
             return -1;
         if (is_word(L"text")) {
             mode_slot = 0;
@@ -168,7 +169,7 @@ int parse_device_settings(const char* device, char*& file_slot, int& mode_slot) 
 }
 
 int parse_dump_options(int& slot) {
-    if (!scan_expecting(TOKEN_EQUALS, "="))
+    if (scan_expecting(TOKEN_EQUALS, "=") != 0)
         return -1;
     // Tested only after the "=", so that a dump statement without it gets
     // the "= expected" message even when the options are given already.
@@ -211,9 +212,9 @@ int parse_colors(int& enabled, int& foreground, int& background) {
         return -1;
     if (token_kind != TOKEN_COMMA)
         return 0;
-    if (!scan_color(foreground, "foreground color number (0..7)") ||
-        !scan_expecting(TOKEN_COMMA, ",") ||
-        !scan_color(background, "background color number (0..7)"))
+    if (scan_color(foreground, "foreground color number (0..7)") != 0 ||
+        scan_expecting(TOKEN_COMMA, ",") != 0 ||
+        scan_color(background, "background color number (0..7)") != 0)
         return -1;
     next_token();
     return 0;

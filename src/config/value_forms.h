@@ -1,18 +1,23 @@
 // The value forms that several statements share: a boolean, a screen
 // dimension, a device's file or mode, dump options, colors, a drive letter and
-// a file name. A parsing form is entered with the statement's last keyword as
-// the current token, stores its value in the caller's slots, and returns 0
-// with the token after the value current, or -1 after printing one message.
+// a file name, and the token checks they and the statements are made of.
+//
+// Every operation here that can fail returns 0, or -1 after printing one
+// message (wide_to_file_name prints nothing; its caller reports). A parsing
+// form is entered with the statement's last keyword as the current token,
+// stores its value in the caller's slots, and returns 0 with the token after
+// the value current. The lookup drive_index returns its value or -1, and the
+// predicate is_word answers true or false; neither prints.
 #pragma once
 
 /// Whether the current token is the identifier word (compared exactly).
 bool is_word(const wchar_t* word);
 
 /// Scans, and requires a token of kind; otherwise prints "<what> expected".
-bool scan_expecting(int kind, const char* what);
+int scan_expecting(int kind, const char* what);
 
 /// Scans, and requires the identifier word; otherwise prints "<what> expected".
-bool scan_expecting_word(const wchar_t* word, const char* what);
+int scan_expecting_word(const wchar_t* word, const char* what);
 
 /// = true | false, giving 1 or 0.
 int parse_boolean(int& slot);
