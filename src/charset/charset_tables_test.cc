@@ -154,6 +154,24 @@ TEST(Charsets, BuiltinColumnsAsTabulated) {
     EXPECT_EQ(builtin_charsets[140][CHARSET_VORBIX], 0x0152);
 }
 
+// The rows of the built-in sets that are not the identity, stated entry by
+// entry: vorbix 128-159 and the en dash that latin1 and vorbix hold at 173.
+TEST(Charsets, TabulatedRowsEntryByEntry) {
+    const wchar_t VORBIX_128_TO_159[32] = {
+        0x20AC, 0x2260, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 128-135
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x0132, 0x017D, 0x2264, // 136-143
+        0x2265, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 144-151
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x0133, 0x017E, 0x0178, // 152-159
+    };
+    for (int code = 128; code < 160; ++code) {
+        EXPECT_EQ(builtin_charsets[code][CHARSET_VORBIX], VORBIX_128_TO_159[code - 128]) << code;
+        for (int absent : {CHARSET_VT52, CHARSET_ASCII, CHARSET_LATIN1})
+            EXPECT_EQ(builtin_charsets[code][absent], 0) << code << " in set " << absent;
+    }
+    EXPECT_EQ(builtin_charsets[173][CHARSET_LATIN1], 0x2013);
+    EXPECT_EQ(builtin_charsets[173][CHARSET_VORBIX], 0x2013);
+}
+
 TEST(Charsets, FillCompletesOnlyAbsentEntries) {
     reset_charsets_for_testing();
     wchar_t* configured = text(L"z");
