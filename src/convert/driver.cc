@@ -21,6 +21,7 @@
 #include "convert/file_conversion.h"
 #include "convert/folder_conversion.h"
 #include "convert/run_state.h"
+#include "convert/target_file.h"
 
 namespace {
 
@@ -236,7 +237,10 @@ int convert(const command_line& line) {
     }
     if (line.folders)
         return convert_folder(source_name, target_name) == 0 ? 0 : 1;
-    return convert_file() == 0 ? 0 : 1;
+    target_file target;
+    if (convert_file(target) != 0 || target.commit() != 0)
+        return 1;
+    return 0;
 }
 
 } // namespace

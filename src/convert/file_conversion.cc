@@ -10,9 +10,8 @@
 #include "common/diagnostic.h"
 #include "convert/engine.h"
 #include "convert/run_state.h"
-#include "convert/target_file.h"
 
-int convert_file() {
+int convert_file(target_file& target) {
     int source_fd = STDIN_FILENO;
     if (!source_is_stdin) {
         source_fd = open(source_name, O_RDONLY | O_CLOEXEC);
@@ -23,7 +22,6 @@ int convert_file() {
     }
     source_stream.attach(source_fd);
 
-    target_file target;
     bool failed = target.open(target_name, target_is_stdout) != 0;
     if (!failed) {
         target_stream.attach(target.fd());
@@ -37,9 +35,8 @@ int convert_file() {
         print_diagnostic("couldn't close %s: %s", source_name, std::strerror(errno));
         failed = true;
     }
-    if (failed)
-        target.abort();
-    else if (target.commit() != 0)
-        failed = true;
-    return failed ? -1 : 0;
+    if (!failed)
+        return 0;
+    target.abort();
+    return -1;
 }

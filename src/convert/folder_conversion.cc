@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,26 +18,43 @@
 #include "common/diagnostic.h"
 #include "convert/file_conversion.h"
 #include "convert/run_state.h"
+#include "convert/target_file.h"
 
 namespace {
 
 // A run of more files than this shows its progress on a terminal.
 constexpr std::size_t PROGRESS_FROM = 100;
 constexpr long PROGRESS_INTERVAL_NS = 100 * 1000 * 1000;
+// How many converted files, closed, wait for one flush to stable storage.
+constexpr std::size_t BATCH_SIZE = 1024;
+
+// A name in the source folder, and whether the listing already says that
+// it is a regular file (else it is looked at before it is converted).
+struct folder_entry {
+    std::string name;
+    bool regular;
+
+    // std::string compares its characters as unsigned bytes.
+    bool operator<(const folder_entry& other) const { return name < other.name; }
+};
 
 // The names directly in folder that do not begin with ".", sorted; false
 // after a message when the folder cannot be read.
-bool list_folder(const char* folder, std::vector<std::string>& names) {
+bool list_folder(const char* folder, std::vector<folder_entry>& names) {
     DIR* listing = opendir(folder);
     if (!listing) {
         print_diagnostic("couldn't open %s: %s", folder, std::strerror(errno));
         return false;
     }
-    errno = 0;
-    while (const dirent* entry = readdir(listing)) {
-        if (entry->d_name[0] != '.')
-            names.emplace_back(entry->d_name);
-        errno = 0;
+    // readdir tells the end from a failure only by errno.
+    for (errno = 0; const dirent* entry = readdir(listing); errno = 0) {
+        if (entry->d_name[0] == '.')
+            continue;
+#ifdef DT_REG
+        names.push_back({entry->d_name, entry->d_type == DT_REG});
+#else
+        names.push_back({entry->d_name, false});
+#endif
     }
     int read_error = errno;
     closedir(listing);
@@ -44,7 +62,6 @@ bool list_folder(const char* folder, std::vector<std::string>& names) {
         print_diagnostic("read error on %s: %s", folder, std::strerror(read_error));
         return false;
     }
-    // std::string compares its characters as unsigned bytes.
     std::sort(names.begin(), names.end());
     return true;
 }
@@ -103,25 +120,49 @@ bool is_folder(const char* name) {
 }
 
 int convert_folder(const char* source_folder, const char* target_folder) {
-    std::vector<std::string> names;
+    std::vector<folder_entry> names;
     if (!list_folder(source_folder, names))
         return -1;
     std::size_t converted = 0, failed = 0;
+    // Converted files wait in a batch for one flush to stable storage
+    // before their renames; their rename messages come at the flush.
+    std::vector<std::unique_ptr<target_file>> batch;
+    auto commit_batch = [&] {
+        if (batch.empty())
+            return;
+        target_file::make_durable_together(batch, target_folder);
+        for (auto& target : batch)
+            if (target->commit() != 0)
+                ++failed;
+        batch.clear();
+    };
     progress_line progress(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         progress.update(i);
-        std::string source = path_in(source_folder, names[i]);
-        if (!is_convertible(source)) {
+        std::string source = path_in(source_folder, names[i].name);
+        if (!names[i].regular && !is_convertible(source)) {
             print_diagnostic("skipping %s: not a regular file", source.c_str());
             continue;
         }
-        std::string target = path_in(target_folder, names[i]);
+        std::string target = path_in(target_folder, names[i].name);
         source_name = source.c_str();
         target_name = target.c_str();
-        if (convert_file() != 0)
-            ++failed;
         ++converted;
+        auto converting = std::make_unique<target_file>();
+        if (convert_file(*converting) != 0)
+            ++failed;
+        else if (!target_file::SYNCS_TOGETHER)
+            failed += converting->commit() != 0;
+        else if (!converting->is_new_file())
+            failed += converting->commit() != 0;
+        else if (converting->set_aside() != 0)
+            ++failed;
+        else
+            batch.push_back(std::move(converting));
+        if (batch.size() == BATCH_SIZE)
+            commit_batch();
     }
+    commit_batch();
     source_name = target_name = nullptr;
     if (failed == 0)
         return 0;

@@ -94,11 +94,17 @@ int target_file::open_temporary() {
     temp_name_ = target_name_;
     temp_name_ += ".temp." + std::to_string(static_cast<unsigned long>(getpid()));
     const char* temp = temp_name_.c_str();
-    if (unlink(temp) != 0 && errno != ENOENT) {
-        print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
-        return -1;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    fd_ = ::open(temp, flags, 0666);
+    // Usually nothing is there; a leftover is removed and the file created
+    // once more, still exclusively.
+    if (fd_ < 0 && errno == EEXIST) {
+        if (unlink(temp) != 0 && errno != ENOENT) {
+            print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+            return -1;
+        }
+        fd_ = ::open(temp, flags, 0666);
     }
-    fd_ = ::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
         return -1;
@@ -108,16 +114,50 @@ int target_file::open_temporary() {
 }
 
 const char* target_file::write_name() const {
-    if (kind_ == kind::TEMPORARY)
-        return temp_name_.c_str();
-    return target_name_;
+    return kind_ == kind::TEMPORARY ? temp_name_.c_str() : target_name_.c_str();
+}
+
+int target_file::set_aside() {
+    if (kind_ != kind::TEMPORARY)
+        return commit();
+    int closed = close(fd_);
+    fd_ = -1;
+    if (closed == 0)
+        return 0;
+    print_diagnostic("couldn't close %s: %s", temp_name_.c_str(), std::strerror(errno));
+    std::remove(temp_name_.c_str());
+    kind_ = kind::NONE;
+    return -1;
+}
+
+void target_file::make_durable_together(const std::vector<std::unique_ptr<target_file>>& batch,
+                                        const char* folder) {
+    int error = 0;
+#ifdef __linux__
+    // One flush of the file system that holds the folder.
+    int folder_fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd < 0) {
+        error = errno;
+    } else {
+        if (syncfs(folder_fd) != 0)
+            error = errno;
+        close(folder_fd);
+    }
+#else
+    (void)folder;
+    error = ENOSYS;
+#endif
+    for (const auto& target : batch) {
+        target->durable_ = error == 0;
+        target->sync_error_ = error;
+    }
 }
 
 int target_file::close_in_place() {
     kind_ = kind::NONE;
     if (close(fd_) == 0)
         return 0;
-    print_diagnostic("couldn't close %s: %s", target_name_, std::strerror(errno));
+    print_diagnostic("couldn't close %s: %s", target_name_.c_str(), std::strerror(errno));
     return -1;
 }
 
@@ -137,17 +177,23 @@ int target_file::commit() {
     // The text reaches stable storage before the rename, so that a crash
     // right after it cannot leave an empty or partial file as the target.
     int close_error = 0;
-    if (fsync(fd_) != 0)
-        close_error = errno;
-    if (close(fd_) != 0 && close_error == 0)
-        close_error = errno;
+    if (fd_ < 0) {
+        // Set aside: closed already, durable only if its batch was flushed.
+        close_error = durable_ ? 0 : sync_error_;
+    } else {
+        if (!durable_ && fsync(fd_) != 0)
+            close_error = errno;
+        if (close(fd_) != 0 && close_error == 0)
+            close_error = errno;
+    }
     if (close_error != 0) {
         print_diagnostic("couldn't close %s: %s", temp, std::strerror(close_error));
         std::remove(temp);
         return -1;
     }
-    if (std::rename(temp, target_name_) != 0) {
-        print_diagnostic("couldn't rename %s to %s: %s", temp, target_name_, std::strerror(errno));
+    if (std::rename(temp, target_name_.c_str()) != 0) {
+        print_diagnostic("couldn't rename %s to %s: %s", temp, target_name_.c_str(),
+                         std::strerror(errno));
         std::remove(temp);
         return -1;
     }
@@ -163,7 +209,7 @@ void target_file::abort() {
         close_in_place();
         break;
     case kind::TEMPORARY:
-        if (close(fd_) != 0)
+        if (fd_ >= 0 && close(fd_) != 0)
             print_diagnostic("couldn't close %s: %s", temp_name_.c_str(), std::strerror(errno));
         std::remove(temp_name_.c_str());
         break;
