@@ -149,15 +149,9 @@ int convert_folder(const char* source_folder, const char* target_folder) {
         target_name = target.c_str();
         ++converted;
         auto converting = std::make_unique<target_file>();
-        if (convert_file(*converting) != 0)
+        if (convert_file(*converting) != 0 || converting->set_aside() != 0)
             ++failed;
-        else if (!target_file::SYNCS_TOGETHER)
-            failed += converting->commit() != 0;
-        else if (!converting->is_new_file())
-            failed += converting->commit() != 0;
-        else if (converting->set_aside() != 0)
-            ++failed;
-        else
+        else if (converting->is_new_file())
             batch.push_back(std::move(converting));
         if (batch.size() == BATCH_SIZE)
             commit_batch();

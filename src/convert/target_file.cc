@@ -118,7 +118,7 @@ const char* target_file::write_name() const {
 }
 
 int target_file::set_aside() {
-    if (kind_ != kind::TEMPORARY)
+    if (kind_ != kind::TEMPORARY || !SYNCS_TOGETHER)
         return commit();
     int closed = close(fd_);
     fd_ = -1;

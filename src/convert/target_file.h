@@ -47,7 +47,8 @@ class target_file {
 #endif
 
     /// For a batch: closes a new file without forcing it to stable storage,
-    /// to be committed after make_durable_together; any other target is
+    /// to be committed after make_durable_together; any other target, and
+    /// every target where files cannot be made durable together, is
     /// committed at once. Returns 0, or -1 after its message.
     int set_aside();
 
