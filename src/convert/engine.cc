@@ -113,7 +113,9 @@ constexpr std::size_t CHUNK_SIZE = 2048;
 constexpr std::size_t RESERVED_PER_CHUNK = CHUNK_SIZE * 2 * LONGEST_PLANNED_SEQUENCE;
 static_assert(RESERVED_PER_CHUNK <= STREAM_BUFFER_SIZE, "a chunk's output must fit the buffer");
 
-host_output plan_character(wchar_t c, bool stateless) {
+// stateless: whether encoding keeps no shift state, so that a character's
+// bytes can be worked out once.
+host_output plan_character(wchar_t c, host_encoding encoding, bool stateless) {
     host_output planned{};
     planned.character = c;
     planned.kind = HOST_CHARACTER;
@@ -121,7 +123,7 @@ host_output plan_character(wchar_t c, bool stateless) {
         return planned;
     char encoded[MB_LEN_MAX];
     std::mbstate_t state{};
-    std::size_t length = encode_host_character(current_host_encoding(), c, encoded, state);
+    std::size_t length = encode_host_character(encoding, c, encoded, state);
     if (length == static_cast<std::size_t>(-1)) {
         planned.kind = HOST_UNENCODABLE;
     } else {
@@ -136,6 +138,7 @@ host_output plan_character(wchar_t c, bool stateless) {
 // encoding. Only an encoding without shift states, whose sequences fit the
 // plan, has its bytes worked out in advance.
 host_output_plan plan_host_output() {
+    host_encoding encoding = current_host_encoding();
     bool stateless = std::wctomb(nullptr, 0) == 0 && MB_CUR_MAX <= LONGEST_PLANNED_SEQUENCE;
     host_output_plan plan;
     for (int code = 0; code < CPM_CODE_COUNT; ++code) {
@@ -148,11 +151,11 @@ host_output_plan plan_host_output() {
             plan.codes[code] = host_output{};
             plan.codes[code].kind = HOST_UNTRANSLATABLE;
         } else {
-            plan.codes[code] = plan_character(static_cast<wchar_t>(c), stateless);
+            plan.codes[code] = plan_character(static_cast<wchar_t>(c), encoding, stateless);
         }
     }
-    plan.carriage_return = plan_character(L'\r', stateless);
-    plan.line_feed = plan_character(L'\n', stateless);
+    plan.carriage_return = plan_character(L'\r', encoding, stateless);
+    plan.line_feed = plan_character(L'\n', encoding, stateless);
     plan.plain_text_is_itself = plain_text_maps_to_itself([&plan](int code) {
         const host_output& planned = plan.codes[code];
         return planned.kind == HOST_BYTES && planned.length == 1 && planned.bytes[0] == code;

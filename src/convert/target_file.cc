@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
@@ -11,7 +10,6 @@
 #include <unistd.h>
 
 #include "common/diagnostic.h"
-#include "convert/run_state.h"
 
 namespace {
 
