@@ -308,8 +308,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ignore_unconvertible = options & 8;
     unconvertible_is_error = (options & 0x10) && !ignore_unconvertible;
     use_alt_charset = (options & 0x20) ? 1 : 0;
-    source_name = SOURCE;
-    target_name = TARGET;
 
     int source_fd = memory_file(data + 2, size - 2);
     int target_fd = memory_file(nullptr, 0);
@@ -318,7 +316,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     target_stream.attach(target_fd);
     int saved_stderr = dup(STDERR_FILENO);
     dup2(messages_fd, STDERR_FILENO);
-    int result = run_conversion(TARGET);
+    int result = run_conversion(SOURCE, TARGET);
     dup2(saved_stderr, STDERR_FILENO);
     close(saved_stderr);
     std::string output = file_content(target_fd);

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,12 +131,12 @@ TEST_F(Folder, FailingFilesAmongGoodOnes) {
     run_result result = run_converter_process({"-u", "in", "-u", "out"}, options);
     std::string temp = ".temp." + std::to_string(result.pid);
     EXPECT_EQ(result.status, 1);
-    // A rename fails when the batch of converted files is committed, after
-    // the conversions' own messages.
+    // c's rename fails when its batch is committed, yet its message comes
+    // before d's: every message in the order of the names.
     EXPECT_EQ(result.err, P + "read error on in/b: " + std::strerror(EILSEQ) + "\n" + P +
-                              "write error on out/d" + temp + ": " + std::strerror(EFBIG) + "\n" +
-                              P + "couldn't rename out/c" + temp + " to out/c: " +
-                              std::strerror(EISDIR) + "\n" + P + "3 of 4 files failed\n");
+                              "couldn't rename out/c" + temp + " to out/c: " +
+                              std::strerror(EISDIR) + "\n" + P + "write error on out/d" + temp +
+                              ": " + std::strerror(EFBIG) + "\n" + P + "3 of 4 files failed\n");
     EXPECT_EQ(read_file(scratch / "out/a"), "good\n");
     EXPECT_EQ(read_file(scratch / "out/b"), "old b");
     EXPECT_EQ(read_file(scratch / "out/d"), "old d");
@@ -142,10 +144,11 @@ TEST_F(Folder, FailingFilesAmongGoodOnes) {
 }
 
 TEST_F(Folder, TargetFolderThatCannotBeWritten) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into a read-only folder";
     write_file(scratch / "in/a", "a\n");
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((scratch / "in").c_str(), 0755), 0);
     ASSERT_EQ(chmod((scratch / "out").c_str(), 0555), 0);
+    options.before_exec = become_unprivileged_user;
     run_result result = run_converter_process({"-u", "in", "-u", "out"}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, P + "couldn't open out/a.temp." + std::to_string(result.pid) + ": " +
@@ -172,7 +175,6 @@ TEST_F(Folder, FolderFacingAFileIsACommandLineError) {
     } cases[] = {
         {{"-c", "in", "-c", "file"}, "in is a folder, file is not"},
         {{"-u", "file", "-u", "out"}, "out is a folder, file is not"},
-        {{"-c", "in", "-u", "missing"}, "in is a folder, missing is not"},
         {{"-c", "in"}, "in is a folder, standard output is not"},
         {{"-u", "-", "-u", "out"}, "out is a folder, standard input is not"},
     };
@@ -181,8 +183,171 @@ TEST_F(Folder, FolderFacingAFileIsACommandLineError) {
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, P + c.message + "\n" + usage_text() + CONFIG_ERROR);
         EXPECT_EQ(read_file(scratch / "file"), "");
-        EXPECT_FALSE(file_exists(scratch / "missing"));
     }
+}
+
+// A drive holds programs beside its documents. They are skipped, by their
+// file type or by a NUL in their text (before the ^Z of CP/M text, anywhere
+// in host text), with one line and no other message, their targets as they
+// were; --binary converts them as well.
+TEST_F(Folder, BinaryFilesAreSkipped) {
+    const struct {
+        const char* source; ///< -c or -u
+        const char* name;
+        std::string contents;
+        bool binary;
+    } cases[] = {
+        {"-c", "PIP.COM", std::string("\xc3\x00\x01\x1a", 4), true},
+        {"-c", "STAT.com", "no NUL\r\n\x1a", true},
+        {"-c", "SQ.DQC", "x", true},
+        {"-c", "CR.aZm", "x", true},
+        {"-c", "LZ.TYT", "x", true},
+        {"-c", "PARTWAY.TXT", std::string(70000, '\x80') + '\0', true},
+        {"-c", "AFTER-END.TXT", std::string("hi\r\n\x1a\x00", 6), false},
+        {"-c", "NOTCOM.COMX", "x", false},
+        {"-c", "COM", "x", false},
+        {"-u", "host.txt", std::string("\xc3\xa4 \x00 x", 6), true},
+        {"-u", "plain.txt", "x\n", false},
+    };
+    for (const char* direction : {"-c", "-u"}) {
+        SCOPED_TRACE(direction);
+        std::filesystem::remove_all(scratch / "in");
+        std::filesystem::remove_all(scratch / "out");
+        make_folder("in");
+        make_folder("out");
+        std::string expected_err;
+        std::vector<std::string> converted;
+        std::vector<std::pair<std::string, bool>> sorted;
+        for (const auto& c : cases) {
+            if (std::strcmp(c.source, direction) != 0)
+                continue;
+            write_file(scratch / (std::string("in/") + c.name), c.contents);
+            write_file(scratch / (std::string("out/") + c.name), "old");
+            sorted.emplace_back(c.name, c.binary);
+        }
+        std::sort(sorted.begin(), sorted.end());
+        for (const auto& [name, binary] : sorted)
+            if (binary)
+                expected_err += P + "skipping in/" + name + ": a binary file\n";
+        const char* other = std::strcmp(direction, "-c") == 0 ? "-u" : "-c";
+        run_result result = run_converter_process({direction, "in", other, "out"}, options);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, expected_err);
+        for (const auto& [name, binary] : sorted)
+            EXPECT_EQ(read_file(scratch / ("out/" + name)) == "old", binary) << name;
+        EXPECT_EQ(entries("out").size(), sorted.size());
+
+        result = run_converter_process({"-i", "--binary", direction, "in", other, "out"}, options);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        for (const auto& [name, binary] : sorted)
+            EXPECT_NE(read_file(scratch / ("out/" + name)), "old") << name;
+    }
+}
+
+// Which line a skipped entry gets when several reasons apply: not a regular
+// file, then left by an interrupted run, then a link in place, then binary.
+// In place, a link is left a link and its file converted once, also across
+// batches (the descriptor limit makes them small).
+TEST_F(Folder, InPlaceLinksLeftoversAndTheOrderOfReasons) {
+    for (int i = 0; i < 30; ++i)
+        write_file(scratch / ("in/f" + std::to_string(i)), "x\n");
+    write_file(scratch / "in/aaa", "hello\n");
+    ASSERT_EQ(symlink("aaa", (scratch / "in/zzz").c_str()), 0);
+    write_file(scratch / "in/A.TXT.temp.123", "left\n");
+    ASSERT_EQ(mkfifo((scratch / "in/F.temp.1").c_str(), 0666), 0);
+    ASSERT_EQ(symlink("aaa", (scratch / "in/L.temp.5").c_str()), 0);
+    write_file(scratch / "in/X.COM", "program");
+    ASSERT_EQ(symlink("X.COM", (scratch / "in/P.COM").c_str()), 0);
+    ASSERT_EQ(symlink("gone", (scratch / "in/dangling.COM").c_str()), 0);
+    options.before_exec = [] {
+        rlimit limit{20, 20};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    };
+    run_result result = run_converter_process({"-u", "./in/", "-c", "in"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, P + "skipping ./in/A.TXT.temp.123: left by an interrupted run\n" + P +
+                              "skipping ./in/F.temp.1: not a regular file\n" + P +
+                              "skipping ./in/L.temp.5: left by an interrupted run\n" + P +
+                              "skipping ./in/P.COM: a symbolic link\n" + P +
+                              "skipping ./in/X.COM: a binary file\n" + P +
+                              "skipping ./in/dangling.COM: not a regular file\n" + P +
+                              "skipping ./in/zzz: a symbolic link\n");
+    EXPECT_EQ(read_file(scratch / "in/aaa"), cpm("hello\r\n"));
+    EXPECT_EQ(read_file(scratch / "in/f29"), cpm("x\r\n"));
+    EXPECT_EQ(read_file(scratch / "in/A.TXT.temp.123"), "left\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(scratch / "in/zzz"));
+    EXPECT_EQ(entries("in").size(), 38u);
+
+    // Into another folder, a link is followed.
+    result = run_converter_process({"-c", "in", "-u", "out"}, options);
+    EXPECT_EQ(read_file(scratch / "out/zzz"), "hello\n");
+}
+
+// As a user: a link that cannot be followed fails as its open does, and a
+// target folder that may be written but not read is no obstacle.
+TEST_F(Folder, PermissionsAsAUser) {
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((scratch / "in").c_str(), 0755), 0);
+    make_folder("private");
+    write_file(scratch / "private/secret", "s\n");
+    ASSERT_EQ(chmod((scratch / "private").c_str(), 0700), 0);
+    write_file(scratch / "in/a", "a\n");
+    ASSERT_EQ(symlink("../private/secret", (scratch / "in/link").c_str()), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((scratch / "out").c_str(), UNPRIVILEGED_ID, UNPRIVILEGED_ID), 0);
+    }
+    ASSERT_EQ(chmod((scratch / "out").c_str(), 0300), 0);
+    options.before_exec = become_unprivileged_user;
+    run_result result = run_converter_process({"-u", "in", "-c", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't open in/link: " + std::strerror(EACCES) + "\n" + P +
+                              "1 of 2 files failed\n");
+    chmod((scratch / "out").c_str(), 0700);
+    EXPECT_EQ(read_file(scratch / "out/a"), cpm("a\r\n"));
+}
+
+// An entry listed as a regular file and replaced by a FIFO before it is
+// opened is skipped, not waited on: the run is held at the earlier target, a
+// FIFO, while the test swaps the entry.
+TEST_F(Folder, EntrySwappedForAFifoAfterTheListing) {
+    write_file(scratch / "in/a", "first\n");
+    write_file(scratch / "in/b", "second\n");
+    write_file(scratch / "in/c", "third\n");
+    ASSERT_EQ(mkfifo((scratch / "out/a").c_str(), 0666), 0);
+    running_converter running = start_converter_process({"-u", "in", "-u", "out"}, options);
+    int reader = open((scratch / "out/a").c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(unlink((scratch / "in/b").c_str()), 0);
+    ASSERT_EQ(mkfifo((scratch / "in/b").c_str(), 0666), 0);
+    std::string text;
+    char buffer[64];
+    for (ssize_t count; (count = read(reader, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(count));
+    close(reader);
+    run_result result = wait_converter_process(running);
+    EXPECT_EQ(text, "first\n");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, P + "skipping in/b: not a regular file\n");
+    EXPECT_EQ(read_file(scratch / "out/c"), "third\n");
+}
+
+// A missing target folder is made, one level, and only once the
+// configuration has been read.
+TEST_F(Folder, MissingTargetFolder) {
+    write_file(scratch / "in/a", "a\n");
+    write_file(scratch / "bad.conf", "no such statement\n");
+    run_result result = run_converter_process({"-f", "bad.conf", "-u", "in", "-u", "new"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_FALSE(file_exists(scratch / "new"));
+
+    result = run_converter_process({"-u", "in", "-u", "missing/new"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "couldn't create missing/new: " + std::strerror(ENOENT) + "\n");
+
+    result = run_converter_process({"-u", "in", "-c", "new"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(read_file(scratch / "new/a"), cpm("a\r\n"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "run_converter.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -34,6 +35,13 @@ std::vector<std::string> scratch_dir::entries() const {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void become_unprivileged_user() {
+    if (geteuid() != 0)
+        return;
+    if (setgroups(0, nullptr) != 0 || setgid(UNPRIVILEGED_ID) != 0 || setuid(UNPRIVILEGED_ID) != 0)
+        _exit(126);
 }
 
 std::string read_file(const std::string& path) {

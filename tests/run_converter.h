@@ -69,6 +69,12 @@ running_converter start_converter_process(const std::vector<std::string>& args,
                                           const run_options& options);
 run_result wait_converter_process(running_converter& running);
 
+/// For before_exec: as root, goes on as the user nobody (65534), so that a
+/// test sees what a user sees; anyone else stays who they are.
+void become_unprivileged_user();
+/// The user become_unprivileged_user becomes.
+constexpr unsigned UNPRIVILEGED_ID = 65534;
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);

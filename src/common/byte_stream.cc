@@ -17,8 +17,32 @@ void byte_reader::attach(int fd) {
     fd_ = fd;
     at_end_ = false;
     failed_ = false;
+    checking_nul_ = false;
+    found_nul_ = false;
     error_number_ = 0;
     start_ = end_ = 0;
+}
+
+void byte_reader::stop_at_nul(int end_mark) {
+    checking_nul_ = true;
+    nul_end_mark_ = end_mark;
+}
+
+// Looks at the bytes read from from on; a NUL ends the input there.
+void byte_reader::look_for_nul(std::size_t from) {
+    std::size_t until = end_;
+    if (nul_end_mark_ >= 0) {
+        if (const void* mark = std::memchr(buffer_ + from, nul_end_mark_, until - from)) {
+            until = static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - buffer_);
+            checking_nul_ = false;
+        }
+    }
+    if (const void* nul = std::memchr(buffer_ + from, 0, until - from)) {
+        end_ = static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - buffer_);
+        found_nul_ = true;
+        at_end_ = true;
+        checking_nul_ = false;
+    }
 }
 
 bool byte_reader::fill() {
@@ -38,7 +62,12 @@ bool byte_reader::fill() {
     for (;;) {
         ssize_t count = ::read(fd_, buffer_ + end_, STREAM_BUFFER_SIZE - end_);
         if (count > 0) {
+            std::size_t from = end_;
             end_ += static_cast<std::size_t>(count);
+            if (checking_nul_) {
+                look_for_nul(from);
+                return end_ > from;
+            }
             return true;
         }
         if (count == 0) {

@@ -24,15 +24,26 @@ class byte_reader {
     std::size_t available() const { return end_ - start_; }
     void consume(std::size_t count) { start_ += count; }
 
+    /// Makes reading end just before the first NUL byte, a mark of a binary
+    /// file, and note it; with end_mark >= 0 only a NUL before the first
+    /// end_mark byte counts (what follows the end of CP/M text is not text).
+    void stop_at_nul(int end_mark);
+    bool found_nul() const { return found_nul_; }
+
     /// Sets the error indicator: reading ends as if at the end of input.
     void fail(int error_number);
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
 
   private:
+    void look_for_nul(std::size_t from);
+
     int fd_ = -1;
     bool at_end_ = false;
     bool failed_ = false;
+    bool checking_nul_ = false;
+    bool found_nul_ = false;
+    int nul_end_mark_ = -1;
     int error_number_ = 0;
     std::size_t start_ = 0;
     std::size_t end_ = 0;

@@ -12,6 +12,8 @@ namespace {
 // The length of the status line on the terminal, 0 when none is shown.
 int status_length;
 
+std::string* held_messages;
+
 } // namespace
 
 void set_program_name(const char* argv0) {
@@ -19,7 +21,30 @@ void set_program_name(const char* argv0) {
     program_name = slash ? slash + 1 : argv0;
 }
 
+void hold_diagnostics(std::string* held) {
+    held_messages = held;
+}
+
 void print_diagnostic(const char* format, ...) {
+    if (held_messages) {
+        va_list arguments;
+        va_start(arguments, format);
+        char line[512];
+        int length = std::vsnprintf(line, sizeof line, format, arguments);
+        va_end(arguments);
+        if (length >= static_cast<int>(sizeof line)) {
+            // A long name: the message again, into room of its own size.
+            std::string longer(static_cast<std::size_t>(length) + 1, '\0');
+            va_start(arguments, format);
+            std::vsnprintf(&longer[0], longer.size(), format, arguments);
+            va_end(arguments);
+            longer.pop_back();
+            *held_messages += std::string(program_name) + ": " + longer + "\n";
+        } else if (length >= 0) {
+            *held_messages += std::string(program_name) + ": " + line + "\n";
+        }
+        return;
+    }
     // Standard error is unbuffered; locking it keeps the three pieces of one
     // message together in a single line.
     flockfile(stderr);
@@ -30,6 +55,15 @@ void print_diagnostic(const char* format, ...) {
     std::vfprintf(stderr, format, arguments);
     va_end(arguments);
     std::fputc('\n', stderr);
+    funlockfile(stderr);
+}
+
+void write_held_diagnostics(const std::string& held) {
+    if (held.empty())
+        return;
+    flockfile(stderr);
+    clear_status_line();
+    std::fwrite(held.data(), 1, held.size(), stderr);
     funlockfile(stderr);
 }
 

@@ -2,6 +2,8 @@
 // starts with the program's name.
 #pragma once
 
+#include <string>
+
 /// The part of argv[0] after its last slash; empty until set_program_name.
 extern const char* program_name;
 
@@ -12,6 +14,15 @@ void set_program_name(const char* argv0);
 /// Writes "<program_name>: ", the printf-formatted message and a newline to
 /// standard error, as one line.
 void print_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// While held is set, messages are appended to it, each a whole line with its
+/// prefix, instead of being written: a folder run holds the messages of the
+/// files that follow one still waiting to be committed, so that every message
+/// comes in the order of the files. Null writes them again.
+void hold_diagnostics(std::string* held);
+
+/// Writes messages that were held, as they were held.
+void write_held_diagnostics(const std::string& held);
 
 /// Shows a printf-formatted line on standard error that the next one, the
 /// next message or clear_status_line replaces: progress on a terminal.

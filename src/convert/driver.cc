@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "charset/charset_tables.h"
@@ -39,6 +40,8 @@ struct command_line {
     bool cmdline_error = false;
     /// Source and target are folders.
     bool folders = false;
+    /// The target folder does not exist yet and is made for the run.
+    bool make_target_folder = false;
     bool seen[256] = {};
 };
 
@@ -124,12 +127,45 @@ void take_file_option(command_line& line, int option, const char* argument) {
     }
 }
 
+// The long options, each a flag; they go among the short options, before the
+// source and target.
+const struct {
+    const char* word;
+    bool* flag;
+} LONG_OPTIONS[] = {
+    {"--binary", &convert_binary_files},
+};
+
+// A word that begins with "--" and goes on, where an option may stand.
+void take_long_option(command_line& line, const char* word) {
+    for (const auto& option : LONG_OPTIONS) {
+        if (std::strcmp(word, option.word) == 0) {
+            *option.flag = true;
+            return;
+        }
+    }
+    print_diagnostic("invalid option %s", word);
+    line.cmdline_error = true;
+}
+
+// Whether name does not exist, so that a folder run may make it.
+bool is_missing(const char* name) {
+    struct stat status;
+    return lstat(name, &status) != 0 && errno == ENOENT;
+}
+
 // Reads the options, fills in the defaults and checks the whole command line.
 // Returns 0, or -1 after the usage text and the error line.
 int read_command_line(int argc, char* argv[], command_line& line) {
     opterr = 0;
     int option;
-    while ((option = getopt(argc, argv, OPTION_STRING)) != -1) {
+    for (;;) {
+        // getopt knows no long options; between two of its words one is taken
+        // here. A word it is inside of, or has taken as an argument, is past.
+        while (optind < argc && std::strncmp(argv[optind], "--", 2) == 0 && argv[optind][2] != '\0')
+            take_long_option(line, argv[optind++]);
+        if ((option = getopt(argc, argv, OPTION_STRING)) == -1)
+            break;
         switch (option) {
         case 'a':
             if (first_occurrence(line, option))
@@ -182,9 +218,14 @@ int read_command_line(int argc, char* argv[], command_line& line) {
         print_diagnostic("options -i and -e are mutually exclusive");
         wrong = true;
     }
-    // A folder on one side needs a folder on the other.
+    // A folder on one side needs a folder on the other; a missing target
+    // folder is made once the configuration has been read.
     bool source_folder = !source_is_stdin && is_folder(source_name);
     bool target_folder = !target_is_stdout && is_folder(target_name);
+    if (source_folder && !target_is_stdout && is_missing(target_name)) {
+        line.make_target_folder = true;
+        target_folder = true;
+    }
     if (source_folder != target_folder) {
         const char* other = source_folder ? (target_is_stdout ? "standard output" : target_name)
                                           : (source_is_stdin ? "standard input" : source_name);
@@ -235,10 +276,19 @@ int convert(const command_line& line) {
         print_diagnostic("command line or configuration error");
         return 1;
     }
+    if (line.make_target_folder && mkdir(target_name, 0777) != 0) {
+        print_diagnostic("couldn't create %s: %s", target_name, std::strerror(errno));
+        return 1;
+    }
     if (line.folders)
         return convert_folder(source_name, target_name) == 0 ? 0 : 1;
+    file_to_convert file;
+    file.source = source_name;
+    file.source_is_stdin = source_is_stdin;
+    file.target = target_name;
+    file.target_is_stdout = target_is_stdout;
     target_file target;
-    if (convert_file(target) != 0 || target.commit() != 0)
+    if (convert_file(file, target) != file_outcome::CONVERTED || target.commit() != 0)
         return 1;
     return 0;
 }

@@ -374,7 +374,7 @@ void complete_cpm_target() {
 
 // The place of the first untranslatable character, after the line that
 // reports them: file:line:column, as compilers and grep give it.
-void print_first_untranslatable() {
+void print_first_untranslatable(const char* source) {
     const untranslatable_record& found = record.untranslatable;
     char what[64];
     std::snprintf(what, sizeof what, source_is_host ? "U+%04lX" : "code 0x%02lX",
@@ -383,13 +383,13 @@ void print_first_untranslatable() {
     if (found.count > 1)
         std::snprintf(count, sizeof count, ", the first of %lu",
                       static_cast<unsigned long>(found.count));
-    print_diagnostic("%s:%lu:%lu: %s%s", source_name, static_cast<unsigned long>(found.first.line),
+    print_diagnostic("%s:%lu:%lu: %s%s", source, static_cast<unsigned long>(found.first.line),
                      static_cast<unsigned long>(found.first.column), what, count);
 }
 
 } // namespace
 
-int run_conversion(const char* write_name) {
+int run_conversion(const char* source, const char* write_name) {
     record = conversion_record{};
     if (source_is_host)
         target_is_host ? convert_host_to_host() : convert_host_to_cpm();
@@ -401,9 +401,12 @@ int run_conversion(const char* write_name) {
     // block goes out before the error indicators are looked at.
     target_stream.flush();
 
+    // A binary file is not converted; its caller says so, and nothing else.
+    if (source_stream.found_nul())
+        return -1;
     int result = 0;
     if (source_stream.failed()) {
-        print_diagnostic("read error on %s: %s", source_name,
+        print_diagnostic("read error on %s: %s", source,
                          std::strerror(source_stream.error_number()));
         if (source_is_host)
             hint_at_ascii_locale(source_stream.error_number());
@@ -418,8 +421,8 @@ int run_conversion(const char* write_name) {
     }
     if (record.untranslatable.count > 0 && !ignore_unconvertible) {
         print_diagnostic("%s%s contains untranslateable characters",
-                         unconvertible_is_error ? "" : "warning: ", source_name);
-        print_first_untranslatable();
+                         unconvertible_is_error ? "" : "warning: ", source);
+        print_first_untranslatable(source);
         if (unconvertible_is_error)
             result = -1;
     }
@@ -427,7 +430,7 @@ int run_conversion(const char* write_name) {
     if (end_mark.text_follows && !source_stream.failed() && !target_stream.failed())
         print_diagnostic("warning: %s:%lu:%lu: text goes on after a ^Z, where CP/M programs stop "
                          "reading",
-                         source_name, static_cast<unsigned long>(end_mark.first.line),
+                         source, static_cast<unsigned long>(end_mark.first.line),
                          static_cast<unsigned long>(end_mark.first.column));
     return result;
 }

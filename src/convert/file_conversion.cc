@@ -5,38 +5,87 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/diagnostic.h"
+#include "convert/binary_file.h"
 #include "convert/engine.h"
 #include "convert/run_state.h"
 
-int convert_file(target_file& target) {
+bool convert_binary_files;
+
+namespace {
+
+// Opens a folder run's source. It was listed as a regular file, but the entry
+// may have been replaced since: it is opened without blocking (a FIFO would
+// wait for a writer) and looked at again through the open descriptor.
+// Returns the descriptor, -1 after a message, or -2 after a skip line.
+int open_folder_source(const char* source) {
+    int fd = open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        print_diagnostic("couldn't open %s: %s", source, std::strerror(errno));
+        return -1;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        print_diagnostic("couldn't open %s: %s", source, std::strerror(errno));
+        close(fd);
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        print_diagnostic("skipping %s: not a regular file", source);
+        close(fd);
+        return -2;
+    }
+    if (!convert_binary_files && has_binary_file_type(source)) {
+        print_diagnostic("skipping %s: a binary file", source);
+        close(fd);
+        return -2;
+    }
+    return fd;
+}
+
+} // namespace
+
+file_outcome convert_file(const file_to_convert& file, target_file& target) {
     int source_fd = STDIN_FILENO;
-    if (!source_is_stdin) {
-        source_fd = open(source_name, O_RDONLY | O_CLOEXEC);
+    if (file.from_folder) {
+        source_fd = open_folder_source(file.source);
+        if (source_fd < 0)
+            return source_fd == -2 ? file_outcome::SKIPPED : file_outcome::FAILED;
+    } else if (!file.source_is_stdin) {
+        source_fd = open(file.source, O_RDONLY | O_CLOEXEC);
         if (source_fd < 0) {
-            print_diagnostic("couldn't open %s: %s", source_name, std::strerror(errno));
-            return -1;
+            print_diagnostic("couldn't open %s: %s", file.source, std::strerror(errno));
+            return file_outcome::FAILED;
         }
     }
     source_stream.attach(source_fd);
+    bool check_binary = file.from_folder && !convert_binary_files;
+    if (check_binary)
+        source_stream.stop_at_nul(source_is_host ? -1 : CPM_END_MARK);
 
-    bool failed = target.open(target_name, target_is_stdout) != 0;
+    bool failed = target.open(file.target, file.target_is_stdout) != 0;
     if (!failed) {
         target_stream.attach(target.fd());
         if (target.is_new_file())
             target_stream.start_early_writeback();
-        failed = run_conversion(target.write_name()) != 0;
+        failed = run_conversion(file.source, target.write_name()) != 0;
     }
+    bool binary = check_binary && source_stream.found_nul();
     // The source is closed before the target is renamed, so that a target
     // that is the source itself is replaced only once it has been read.
-    if (!source_is_stdin && close(source_fd) != 0) {
-        print_diagnostic("couldn't close %s: %s", source_name, std::strerror(errno));
+    if (!file.source_is_stdin && close(source_fd) != 0) {
+        print_diagnostic("couldn't close %s: %s", file.source, std::strerror(errno));
         failed = true;
     }
     if (!failed)
-        return 0;
+        return file_outcome::CONVERTED;
     target.abort();
-    return -1;
+    if (binary) {
+        print_diagnostic("skipping %s: a binary file", file.source);
+        return file_outcome::SKIPPED;
+    }
+    return file_outcome::FAILED;
 }

@@ -1,9 +1,27 @@
-// One source converted into one target, as the run state names them.
+// One source converted into one target: the same steps for a single run and
+// for each file of a folder.
 #pragma once
 
 #include "convert/target_file.h"
 
-/// Opens the source and target, runs the engine and closes the source.
-/// Returns 0 with the text written and target still to be committed, or -1
-/// after its messages with target abandoned and an existing target as it was.
-int convert_file(target_file& target);
+/// One file to convert, named as messages name it.
+struct file_to_convert {
+    const char* source = nullptr;
+    bool source_is_stdin = false;
+    const char* target = nullptr;
+    bool target_is_stdout = false;
+    /// A folder run's file: anything but a regular file is skipped, and so is
+    /// a binary file unless binary files are converted too.
+    bool from_folder = false;
+};
+
+enum class file_outcome { CONVERTED, FAILED, SKIPPED };
+
+/// Opens the source and target, runs the engine and closes the source. On
+/// CONVERTED the text is written and target is still to be committed; on
+/// FAILED (after its messages) or SKIPPED (after its skip line) target is
+/// abandoned and an existing target is as it was.
+file_outcome convert_file(const file_to_convert& file, target_file& target);
+
+/// --binary: folder runs convert binary files as well.
+extern bool convert_binary_files;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -16,27 +17,44 @@
 #include <vector>
 
 #include "common/diagnostic.h"
+#include "convert/durable_batch.h"
 #include "convert/file_conversion.h"
-#include "convert/run_state.h"
 #include "convert/target_file.h"
 
 namespace {
 
 // A run of more files than this shows its progress on a terminal.
 constexpr std::size_t PROGRESS_FROM = 100;
-constexpr long PROGRESS_INTERVAL_NS = 100 * 1000 * 1000;
-// How many converted files, closed, wait for one flush to stable storage.
-constexpr std::size_t BATCH_SIZE = 1024;
+constexpr std::int64_t PROGRESS_INTERVAL_NS = 100 * 1000 * 1000;
 
-// A name in the source folder, and whether the listing already says that
-// it is a regular file (else it is looked at before it is converted).
+// What the listing says a name in the source folder is.
+enum class listed_as { REGULAR, LINK, OTHER, UNKNOWN };
+
 struct folder_entry {
     std::string name;
-    bool regular;
+    listed_as kind;
 
     // std::string compares its characters as unsigned bytes.
     bool operator<(const folder_entry& other) const { return name < other.name; }
 };
+
+listed_as listed_kind(const dirent* entry) {
+#ifdef DT_REG
+    switch (entry->d_type) {
+    case DT_REG:
+        return listed_as::REGULAR;
+    case DT_LNK:
+        return listed_as::LINK;
+    case DT_UNKNOWN:
+        return listed_as::UNKNOWN;
+    default:
+        return listed_as::OTHER;
+    }
+#else
+    (void)entry;
+    return listed_as::UNKNOWN;
+#endif
+}
 
 // The names directly in folder that do not begin with ".", sorted; false
 // after a message when the folder cannot be read.
@@ -48,13 +66,8 @@ bool list_folder(const char* folder, std::vector<folder_entry>& names) {
     }
     // readdir tells the end from a failure only by errno.
     for (errno = 0; const dirent* entry = readdir(listing); errno = 0) {
-        if (entry->d_name[0] == '.')
-            continue;
-#ifdef DT_REG
-        names.push_back({entry->d_name, entry->d_type == DT_REG});
-#else
-        names.push_back({entry->d_name, false});
-#endif
+        if (entry->d_name[0] != '.')
+            names.push_back({entry->d_name, listed_kind(entry)});
     }
     int read_error = errno;
     closedir(listing);
@@ -73,14 +86,42 @@ std::string path_in(const char* folder, const std::string& name) {
     return path + name;
 }
 
-// Whether path is to be converted: a regular file, or a link to one. A path
-// that cannot be looked at for any other reason than a dangling link is
-// converted all the same, so that its open reports why.
-bool is_convertible(const std::string& path) {
-    struct stat status;
-    if (stat(path.c_str(), &status) == 0)
-        return S_ISREG(status.st_mode);
-    return lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode);
+// Why an entry is skipped before it is opened, or null to convert it. A link
+// is followed; only a link that leads nowhere is not a regular file, and one
+// that cannot be followed for another reason is converted, so that its open
+// reports why. In place, a link is skipped: the file it leads to is
+// converted under its own name, and converting it twice would convert the
+// new text again.
+const char* reason_to_skip(const folder_entry& entry, const std::string& path, bool in_place) {
+    bool is_link = entry.kind == listed_as::LINK;
+    if (entry.kind == listed_as::OTHER)
+        return "not a regular file";
+    if (entry.kind == listed_as::UNKNOWN) {
+        struct stat status;
+        if (lstat(path.c_str(), &status) == 0) {
+            is_link = S_ISLNK(status.st_mode);
+            if (!is_link && !S_ISREG(status.st_mode))
+                return "not a regular file";
+        }
+    }
+    if (is_link) {
+        struct stat status;
+        if (stat(path.c_str(), &status) == 0 ? !S_ISREG(status.st_mode)
+                                             : errno == ENOENT || errno == ENOTDIR)
+            return "not a regular file";
+    }
+    if (is_temporary_name(entry.name))
+        return "left by an interrupted run";
+    if (in_place && is_link)
+        return "a symbolic link";
+    return nullptr;
+}
+
+// Whether two names are the same folder, however each is spelled.
+bool same_folder(const char* one, const char* other) {
+    struct stat first, second;
+    return stat(one, &first) == 0 && stat(other, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
 }
 
 // "N of M files" rewritten in place on a terminal, at most ten times a second.
@@ -98,7 +139,9 @@ class progress_line {
             return;
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        long elapsed = (now.tv_sec - last_.tv_sec) * 1000000000L + (now.tv_nsec - last_.tv_nsec);
+        // 64 bits: a 32-bit long holds nanoseconds for two seconds only.
+        std::int64_t elapsed = (std::int64_t{now.tv_sec} - last_.tv_sec) * 1000000000 +
+                               (now.tv_nsec - last_.tv_nsec);
         if (done > 0 && elapsed < PROGRESS_INTERVAL_NS)
             return;
         last_ = now;
@@ -123,41 +166,38 @@ int convert_folder(const char* source_folder, const char* target_folder) {
     std::vector<folder_entry> names;
     if (!list_folder(source_folder, names))
         return -1;
+    bool in_place = same_folder(source_folder, target_folder);
     std::size_t converted = 0, failed = 0;
-    // Converted files wait in a batch for one flush to stable storage
-    // before their renames; their rename messages come at the flush.
-    std::vector<std::unique_ptr<target_file>> batch;
-    auto commit_batch = [&] {
-        if (batch.empty())
-            return;
-        target_file::make_durable_together(batch, target_folder);
-        for (auto& target : batch)
-            if (target->commit() != 0)
-                ++failed;
-        batch.clear();
-    };
+    durable_batch batch;
     progress_line progress(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         progress.update(i);
         std::string source = path_in(source_folder, names[i].name);
-        if (!names[i].regular && !is_convertible(source)) {
-            print_diagnostic("skipping %s: not a regular file", source.c_str());
+        if (const char* reason = reason_to_skip(names[i], source, in_place)) {
+            print_diagnostic("skipping %s: %s", source.c_str(), reason);
             continue;
         }
         std::string target = path_in(target_folder, names[i].name);
-        source_name = source.c_str();
-        target_name = target.c_str();
-        ++converted;
+        file_to_convert file;
+        file.source = source.c_str();
+        file.target = target.c_str();
+        file.from_folder = true;
         auto converting = std::make_unique<target_file>();
-        if (convert_file(*converting) != 0 || converting->set_aside() != 0)
+        switch (convert_file(file, *converting)) {
+        case file_outcome::CONVERTED:
+            ++converted;
+            batch.add(std::move(converting));
+            break;
+        case file_outcome::FAILED:
+            ++converted;
             ++failed;
-        else if (converting->is_new_file())
-            batch.push_back(std::move(converting));
-        if (batch.size() == BATCH_SIZE)
-            commit_batch();
+            break;
+        case file_outcome::SKIPPED:
+            break;
+        }
     }
-    commit_batch();
-    source_name = target_name = nullptr;
+    batch.commit();
+    failed += batch.failures();
     if (failed == 0)
         return 0;
     print_diagnostic("%lu of %lu files failed", static_cast<unsigned long>(failed),

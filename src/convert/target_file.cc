@@ -56,6 +56,14 @@ bool is_special_file(const char* name) {
 
 } // namespace
 
+bool is_temporary_name(const std::string& name) {
+    static const std::string MARK = ".temp.";
+    std::size_t digits = name.find_last_not_of("0123456789");
+    if (digits == std::string::npos || digits + 1 == name.size())
+        return false;
+    return digits + 1 >= MARK.size() && name.compare(digits + 1 - MARK.size(), MARK.size(), MARK) == 0;
+}
+
 target_file::~target_file() {
     if (kind_ == kind::IN_PLACE || kind_ == kind::TEMPORARY)
         abort();
@@ -115,40 +123,13 @@ const char* target_file::write_name() const {
     return kind_ == kind::TEMPORARY ? temp_name_.c_str() : target_name_.c_str();
 }
 
-int target_file::set_aside() {
-    if (kind_ != kind::TEMPORARY || !SYNCS_TOGETHER)
-        return commit();
-    int closed = close(fd_);
-    fd_ = -1;
-    if (closed == 0)
-        return 0;
-    print_diagnostic("couldn't close %s: %s", temp_name_.c_str(), std::strerror(errno));
-    std::remove(temp_name_.c_str());
-    kind_ = kind::NONE;
-    return -1;
-}
-
-void target_file::make_durable_together(const std::vector<std::unique_ptr<target_file>>& batch,
-                                        const char* folder) {
-    int error = 0;
-#ifdef __linux__
-    // One flush of the file system that holds the folder.
-    int folder_fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder_fd < 0) {
-        error = errno;
-    } else {
-        if (syncfs(folder_fd) != 0)
-            error = errno;
-        close(folder_fd);
-    }
-#else
-    (void)folder;
-    error = ENOSYS;
+void target_file::start_writeback() {
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Only a start: a failure of the writeback is reported by the fsync of the
+    // commit, through this same descriptor.
+    if (kind_ == kind::TEMPORARY)
+        sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
-    for (const auto& target : batch) {
-        target->durable_ = error == 0;
-        target->sync_error_ = error;
-    }
 }
 
 int target_file::close_in_place() {
@@ -174,16 +155,13 @@ int target_file::commit() {
     const char* temp = temp_name_.c_str();
     // The text reaches stable storage before the rename, so that a crash
     // right after it cannot leave an empty or partial file as the target.
+    // The descriptor has been open since the file was created, so fsync
+    // reports any writeback error of this file, and only of this file.
     int close_error = 0;
-    if (fd_ < 0) {
-        // Set aside: closed already, durable only if its batch was flushed.
-        close_error = durable_ ? 0 : sync_error_;
-    } else {
-        if (!durable_ && fsync(fd_) != 0)
-            close_error = errno;
-        if (close(fd_) != 0 && close_error == 0)
-            close_error = errno;
-    }
+    if (fsync(fd_) != 0)
+        close_error = errno;
+    if (close(fd_) != 0 && close_error == 0)
+        close_error = errno;
     if (close_error != 0) {
         print_diagnostic("couldn't close %s: %s", temp, std::strerror(close_error));
         std::remove(temp);

@@ -8,9 +8,11 @@
 // written through its open descriptor.
 #pragma once
 
-#include <memory>
 #include <string>
-#include <vector>
+
+/// Whether name is that of a temporary file, "<target>.temp.<digits>": what
+/// a killed run leaves behind.
+bool is_temporary_name(const std::string& name);
 
 class target_file {
   public:
@@ -31,32 +33,14 @@ class target_file {
     /// stable storage.
     bool is_new_file() const { return kind_ == kind::TEMPORARY; }
 
-    /// Makes the written text the target: forces a temporary file to stable
-    /// storage (unless make_durable_together did), closes it and renames it
-    /// over the target. Returns 0, or -1 after its message, with the
-    /// temporary file removed and the target as it was.
+    /// For a new file that waits in a batch: starts writing its text back
+    /// to the disk now, so that its commit has little left to wait for.
+    void start_writeback();
+
+    /// Makes the written text the target: forces a new file to stable
+    /// storage, closes it and renames it over the target. Returns 0, or -1
+    /// after its message, with the new file removed and the target as it was.
     int commit();
-
-    /// Whether new files can be made durable together, by one flush of
-    /// their file system (Linux's syncfs): on a disk one flush costs about as
-    /// much as one fsync.
-#ifdef __linux__
-    static constexpr bool SYNCS_TOGETHER = true;
-#else
-    static constexpr bool SYNCS_TOGETHER = false;
-#endif
-
-    /// For a batch: closes a new file without forcing it to stable storage,
-    /// to be committed after make_durable_together; any other target, and
-    /// every target where files cannot be made durable together, is
-    /// committed at once. Returns 0, or -1 after its message.
-    int set_aside();
-
-    /// Forces the set-aside files of a batch, all in folder, to stable
-    /// storage at once. When that fails, each commit reports the failure
-    /// and removes its file.
-    static void make_durable_together(const std::vector<std::unique_ptr<target_file>>& batch,
-                                      const char* folder);
 
     /// Gives up after a failed run: closes what was opened and removes the
     /// temporary file. Only a failed close is reported.
@@ -70,8 +54,6 @@ class target_file {
 
     kind kind_ = kind::NONE;
     int fd_ = -1;
-    bool durable_ = false; ///< the text is on stable storage already
-    int sync_error_ = 0;   ///< why a set-aside file's batch was not flushed
     std::string target_name_;
     std::string temp_name_;
 };

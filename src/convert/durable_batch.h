@@ -1,0 +1,53 @@
+// The converted files of a folder run that wait to be made durable together.
+//
+// Forcing each new file to stable storage before its rename costs a disk
+// flush per file. Instead each new file starts its writeback when it is
+// written and waits, open, in the batch; when the batch is full (or the run
+// ends) each waiting file is forced with fsync through the descriptor that
+// created it, so a writeback error is reported for that file alone, and
+// renamed. The first fsync finds the others' data on its way to the disk
+// already, so a batch costs about one flush.
+//
+// Messages keep the order of the files: while a file waits, the messages of
+// the files after it are held and written after its commit's own.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convert/target_file.h"
+
+class durable_batch {
+  public:
+    /// A batch as large as the descriptor limit leaves room for.
+    durable_batch();
+    durable_batch(const durable_batch&) = delete;
+    durable_batch& operator=(const durable_batch&) = delete;
+    /// Commits what still waits.
+    ~durable_batch() { commit(); }
+
+    /// Takes the target of a converted file. A new file waits (and a full
+    /// batch is committed); any other target is committed at once, after
+    /// the files that wait.
+    void add(std::unique_ptr<target_file> target);
+
+    /// Commits every waiting file in order, each after the messages held
+    /// before it, then writes the messages held after the last.
+    void commit();
+
+    /// How many commits have failed so far.
+    std::size_t failures() const { return failures_; }
+
+  private:
+    struct waiting_file {
+        std::string messages_before;
+        std::unique_ptr<target_file> target;
+    };
+
+    std::size_t capacity_;
+    std::size_t failures_ = 0;
+    std::vector<waiting_file> waiting_;
+    std::string held_; ///< messages since the last waiting file
+};
