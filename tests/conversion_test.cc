@@ -543,23 +543,6 @@ const same_file_case SAME_FILE[] = {
 INSTANTIATE_TEST_SUITE_P(, SameFile, testing::ValuesIn(SAME_FILE),
                          testing::PrintToStringParamName());
 
-TEST(ConversionRun, NewTargetHasDefaultPermissions) {
-    scratch_dir scratch;
-    write_file(scratch / "in", "x\n");
-    write_file(scratch / "out", "old");
-    ASSERT_EQ(chmod((scratch / "out").c_str(), 0600), 0);
-    mode_t mask = umask(0);
-    umask(mask);
-    run_options options;
-    options.working_dir = scratch.path();
-    run_result result = run_converter_process({"-u", "in", "-u", "out"}, options);
-    ASSERT_EQ(result.status, 0) << result.err;
-    struct stat status;
-    ASSERT_EQ(stat((scratch / "out").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
-    EXPECT_EQ(read_file(scratch / "out"), "x\n");
-}
-
 TEST(ConversionRun, SymbolicLinkTargetIsReplacedNotFollowed) {
     scratch_dir scratch;
     write_file(scratch / "in", "x\n");

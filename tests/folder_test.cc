@@ -309,9 +309,10 @@ TEST_F(Folder, PermissionsAsAUser) {
 
 // An entry listed as a regular file and replaced by a FIFO before it is
 // opened is skipped, not waited on: the run is held at the earlier target, a
-// FIFO, while the test swaps the entry.
+// FIFO it fills beyond the pipe's buffer, while the test swaps the entry.
 TEST_F(Folder, EntrySwappedForAFifoAfterTheListing) {
-    write_file(scratch / "in/a", "first\n");
+    const std::string first(1 << 20, '\n');
+    write_file(scratch / "in/a", first);
     write_file(scratch / "in/b", "second\n");
     write_file(scratch / "in/c", "third\n");
     ASSERT_EQ(mkfifo((scratch / "out/a").c_str(), 0666), 0);
@@ -326,7 +327,7 @@ TEST_F(Folder, EntrySwappedForAFifoAfterTheListing) {
         text.append(buffer, static_cast<std::size_t>(count));
     close(reader);
     run_result result = wait_converter_process(running);
-    EXPECT_EQ(text, "first\n");
+    EXPECT_EQ(text, first);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, P + "skipping in/b: not a regular file\n");
     EXPECT_EQ(read_file(scratch / "out/c"), "third\n");

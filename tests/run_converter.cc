@@ -99,7 +99,8 @@ running_converter start_converter_process(const std::vector<std::string>& args,
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int in = open(in_path.c_str(), O_RDONLY);
+        int in = open(options.stdin_path.empty() ? in_path.c_str() : options.stdin_path.c_str(),
+                      O_RDONLY);
         int out = open(out_path.c_str(),
                        O_WRONLY | O_CREAT | (options.append_stdout ? O_APPEND : O_TRUNC), 0666);
         int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -113,10 +114,18 @@ running_converter start_converter_process(const std::vector<std::string>& args,
         close(err);
         if (options.close_stdout)
             close(1);
+        if (options.close_stdin)
+            close(0);
+        if (!options.fd3_path.empty()) {
+            int fd3 = open(options.fd3_path.c_str(), O_RDWR);
+            if (fd3 < 0 || dup2(fd3, 3) != 3)
+                _exit(126);
+            if (fd3 != 3)
+                close(fd3);
+        }
         if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0)
             _exit(126);
         if (options.file_size_limit > 0) {
-            signal(SIGXFSZ, SIG_IGN);
             struct rlimit limit;
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
             setrlimit(RLIMIT_FSIZE, &limit);

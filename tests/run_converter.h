@@ -33,13 +33,17 @@ struct run_options {
     /// The whole environment of the converter.
     std::vector<std::string> environment = {"LC_ALL=C.UTF-8"};
     std::string stdin_data;
+    /// When not empty, standard input is this file instead of stdin_data.
+    std::string stdin_path;
+    bool close_stdin = false;
+    /// When not empty, descriptor 3 is this file, open for reading and writing.
+    std::string fd3_path;
     /// When not empty, standard output goes to this file instead of being captured.
     std::string stdout_path;
     /// Standard output is opened to append to stdout_path, as ">>" does.
     bool append_stdout = false;
     bool close_stdout = false;
-    /// When nonzero, the file size limit in bytes, with SIGXFSZ ignored, so
-    /// that writing past it fails with EFBIG.
+    /// When nonzero, the file size limit in bytes, as "ulimit -f" sets it.
     long file_size_limit = 0;
     /// Runs in the child just before exec; getpid() there is the converter's pid.
     std::function<void()> before_exec;

@@ -21,6 +21,7 @@
 #include "config/loader.h"
 #include "convert/file_conversion.h"
 #include "convert/folder_conversion.h"
+#include "convert/interrupt_cleanup.h"
 #include "convert/run_state.h"
 #include "convert/target_file.h"
 
@@ -249,6 +250,7 @@ int read_command_line(int argc, char* argv[], command_line& line) {
 void hold_closed_standard_descriptors() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            set_closed_at_start(fd);
             if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd)
                 return;
         }
@@ -299,6 +301,7 @@ int run_converter(int argc, char* argv[]) {
     install_out_of_memory_handler();
     set_program_name(argc > 0 && argv[0] ? argv[0] : "");
     hold_closed_standard_descriptors();
+    install_interrupt_cleanup();
     if (!std::setlocale(LC_CTYPE, "")) {
         print_diagnostic("setlocale(LC_CTYPE) failed");
         explain_missing_locale();

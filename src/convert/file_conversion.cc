@@ -46,6 +46,16 @@ int open_folder_source(const char* source) {
     return fd;
 }
 
+// Whether the target is written straight into the source file itself, as
+// "< f >> f" or "3<>f" would make it: the text would be read back as it is
+// written, without end. Through a new file and a rename it is safe.
+bool is_source_itself(const target_file& target, const struct stat& source) {
+    struct stat written;
+    return target.is_written_directly() && S_ISREG(source.st_mode) &&
+           fstat(target.fd(), &written) == 0 && written.st_dev == source.st_dev &&
+           written.st_ino == source.st_ino;
+}
+
 } // namespace
 
 file_outcome convert_file(const file_to_convert& file, target_file& target) {
@@ -55,9 +65,13 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         if (source_fd < 0)
             return source_fd == -2 ? file_outcome::SKIPPED : file_outcome::FAILED;
     } else if (!file.source_is_stdin) {
-        source_fd = open(file.source, O_RDONLY | O_CLOEXEC);
+        // A standard stream closed when the run began stays closed, also
+        // when named by path.
+        bool closed = was_closed_at_start(descriptor_named_by(file.source));
+        source_fd = closed ? -1 : open(file.source, O_RDONLY | O_CLOEXEC);
         if (source_fd < 0) {
-            print_diagnostic("couldn't open %s: %s", file.source, std::strerror(errno));
+            print_diagnostic("couldn't open %s: %s", file.source,
+                             std::strerror(closed ? EBADF : errno));
             return file_outcome::FAILED;
         }
     }
@@ -66,8 +80,18 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
     if (check_binary)
         source_stream.stop_at_nul(source_is_host ? -1 : CPM_END_MARK);
 
-    bool failed = target.open(file.target, file.target_is_stdout) != 0;
-    if (!failed) {
+    // A new target gets the source's permission bits, as cp gives them.
+    struct stat source_status;
+    bool source_known = fstat(source_fd, &source_status) == 0;
+    mode_t new_file_mode =
+        source_known && !file.source_is_stdin && S_ISREG(source_status.st_mode)
+            ? source_status.st_mode
+            : 0666;
+    bool failed = target.open(file.target, file.target_is_stdout, new_file_mode) != 0;
+    if (!failed && source_known && is_source_itself(target, source_status)) {
+        print_diagnostic("couldn't open %s: it is the source file", file.target);
+        failed = true;
+    } else if (!failed) {
         target_stream.attach(target.fd());
         if (target.is_new_file())
             target_stream.start_early_writeback();

@@ -11,6 +11,18 @@ bool target_is_stdout;
 bool target_is_host;
 byte_writer target_stream;
 
+namespace {
+bool standard_descriptor_closed[3];
+}
+
+bool was_closed_at_start(int fd) {
+    return fd >= 0 && fd <= 2 && standard_descriptor_closed[fd];
+}
+
+void set_closed_at_start(int fd) {
+    standard_descriptor_closed[fd] = true;
+}
+
 bool always_terminate;
 bool ignore_unconvertible;
 bool unconvertible_is_error;
@@ -20,6 +32,8 @@ void reset_run_state_for_testing() {
     source_is_stdin = source_is_host = false;
     target_is_stdout = target_is_host = false;
     always_terminate = ignore_unconvertible = unconvertible_is_error = false;
+    for (bool& closed : standard_descriptor_closed)
+        closed = false;
     source_stream.attach(-1);
     target_stream.attach(-1);
 }

@@ -28,5 +28,11 @@ extern bool ignore_unconvertible;
 /// -e: untranslatable characters make the run fail.
 extern bool unconvertible_is_error;
 
+/// Whether descriptor fd (0, 1 or 2) was closed when the run began; the
+/// driver holds such a descriptor with /dev/null, but it stays closed to the
+/// user, also when named by path.
+bool was_closed_at_start(int fd);
+void set_closed_at_start(int fd);
+
 /// Returns the run state to its state at process start. For tests only.
 void reset_run_state_for_testing();

@@ -10,14 +10,36 @@
 #include <unistd.h>
 
 #include "common/diagnostic.h"
+#include "convert/interrupt_cleanup.h"
+#include "convert/run_state.h"
 
 namespace {
 
-// The descriptor that a path names when the path stands for an open stream of
-// this process: /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
-// /proc/self/fd/N. Such a target is written through the descriptor; renaming
-// a file over the name would replace a system link, and the text would never
-// reach the stream. Returns -1 for any other path.
+// The umask, which can only be read by setting it; the run is one thread.
+mode_t process_umask() {
+    static const mode_t mask = [] {
+        mode_t current = umask(0);
+        umask(current);
+        return current;
+    }();
+    return mask;
+}
+
+// The target exists and is something other than a regular file or a
+// directory: a device, a FIFO, a socket. Renaming over it would swap the node
+// for a plain file, so it is written directly, as a shell redirection would.
+bool is_special_file(const char* name) {
+    struct stat status;
+    if (stat(name, &status) != 0)
+        return false;
+    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
+} // namespace
+
+// Such a target is written through the descriptor; renaming a file over the
+// name would replace a system link, and the text would never reach the
+// stream.
 int descriptor_named_by(const char* name) {
     static const struct {
         const char* path;
@@ -44,18 +66,6 @@ int descriptor_named_by(const char* name) {
     return -1;
 }
 
-// The target exists and is something other than a regular file or a
-// directory: a device, a FIFO, a socket. Renaming over it would swap the node
-// for a plain file, so it is written directly, as a shell redirection would.
-bool is_special_file(const char* name) {
-    struct stat status;
-    if (stat(name, &status) != 0)
-        return false;
-    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
-}
-
-} // namespace
-
 bool is_temporary_name(const std::string& name) {
     static const std::string MARK = ".temp.";
     std::size_t digits = name.find_last_not_of("0123456789");
@@ -69,12 +79,15 @@ target_file::~target_file() {
         abort();
 }
 
-int target_file::open(const char* name, bool is_stdout) {
+int target_file::open(const char* name, bool is_stdout, mode_t new_file_mode) {
     target_name_ = name;
     int named = is_stdout ? STDOUT_FILENO : descriptor_named_by(name);
     if (named >= 0) {
-        if (fcntl(named, F_GETFD) == -1) {
-            print_diagnostic("couldn't open %s: %s", name, std::strerror(errno));
+        // A standard stream that was closed when the run began is held by
+        // /dev/null; named by path it is still closed to the user.
+        bool closed = !is_stdout && was_closed_at_start(named);
+        if (closed || fcntl(named, F_GETFD) == -1) {
+            print_diagnostic("couldn't open %s: %s", name, std::strerror(closed ? EBADF : errno));
             return -1;
         }
         kind_ = kind::DESCRIPTOR;
@@ -82,7 +95,7 @@ int target_file::open(const char* name, bool is_stdout) {
         return 0;
     }
     if (!is_special_file(name))
-        return open_temporary();
+        return open_temporary(new_file_mode);
     fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         print_diagnostic("couldn't open %s: %s", name, std::strerror(errno));
@@ -95,28 +108,65 @@ int target_file::open(const char* name, bool is_stdout) {
 // The temporary name is predictable, so whatever is found there, a leftover
 // of a killed run or a link planted by someone else, is removed first and the
 // file is then created exclusively: the text can only ever go into a new file
-// of this run's own.
-int target_file::open_temporary() {
+// of this run's own. It is private while it is written; its own permissions
+// are set just before the commit.
+int target_file::open_temporary(mode_t new_file_mode) {
+    struct stat replaced;
+    if (stat(target_name_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        mode_ = replaced.st_mode & 0777;
+        keeps_owner_ = true;
+        owner_ = replaced.st_uid;
+        group_ = replaced.st_gid;
+    } else {
+        mode_ = new_file_mode & 0777 & ~process_umask();
+        keeps_owner_ = false;
+    }
     temp_name_ = target_name_;
     temp_name_ += ".temp." + std::to_string(static_cast<unsigned long>(getpid()));
     const char* temp = temp_name_.c_str();
+    remember_temporary_file(temp);
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    fd_ = ::open(temp, flags, 0666);
+    fd_ = ::open(temp, flags, 0600);
     // Usually nothing is there; a leftover is removed and the file created
     // once more, still exclusively.
     if (fd_ < 0 && errno == EEXIST) {
         if (unlink(temp) != 0 && errno != ENOENT) {
             print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+            forget_temporary_file(temp);
             return -1;
         }
-        fd_ = ::open(temp, flags, 0666);
+        fd_ = ::open(temp, flags, 0600);
     }
     if (fd_ < 0) {
         print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+        forget_temporary_file(temp);
         return -1;
     }
     kind_ = kind::TEMPORARY;
     return 0;
+}
+
+// Gives the new file the permissions (and owner) it is to have as the target.
+// Where the owner or group of the replaced file cannot be kept, the file is
+// made no more open than the old one: only its owner's bits are kept.
+int target_file::set_permissions() {
+    mode_t mode = mode_;
+    if (keeps_owner_) {
+        struct stat created;
+        if (fstat(fd_, &created) != 0)
+            return -1;
+        if ((created.st_uid != owner_ || created.st_gid != group_) &&
+            fchown(fd_, owner_, group_) != 0) {
+            mode &= 0700;
+            print_diagnostic("warning: %s: owner or group not kept", target_name_.c_str());
+        }
+    }
+    return fchmod(fd_, mode);
+}
+
+void target_file::remove_temporary() {
+    std::remove(temp_name_.c_str());
+    forget_temporary_file(temp_name_.c_str());
 }
 
 const char* target_file::write_name() const {
@@ -158,21 +208,22 @@ int target_file::commit() {
     // The descriptor has been open since the file was created, so fsync
     // reports any writeback error of this file, and only of this file.
     int close_error = 0;
-    if (fsync(fd_) != 0)
+    if (set_permissions() != 0 || fsync(fd_) != 0)
         close_error = errno;
     if (close(fd_) != 0 && close_error == 0)
         close_error = errno;
     if (close_error != 0) {
         print_diagnostic("couldn't close %s: %s", temp, std::strerror(close_error));
-        std::remove(temp);
+        remove_temporary();
         return -1;
     }
     if (std::rename(temp, target_name_.c_str()) != 0) {
         print_diagnostic("couldn't rename %s to %s: %s", temp, target_name_.c_str(),
                          std::strerror(errno));
-        std::remove(temp);
+        remove_temporary();
         return -1;
     }
+    forget_temporary_file(temp);
     return 0;
 }
 
@@ -187,7 +238,7 @@ void target_file::abort() {
     case kind::TEMPORARY:
         if (fd_ >= 0 && close(fd_) != 0)
             print_diagnostic("couldn't close %s: %s", temp_name_.c_str(), std::strerror(errno));
-        std::remove(temp_name_.c_str());
+        remove_temporary();
         break;
     }
     kind_ = kind::NONE;

@@ -6,9 +6,20 @@
 // over the target only after a fully successful run. A device or FIFO is
 // written in place, and a standard stream (or a descriptor named by path) is
 // written through its open descriptor.
+//
+// A new file replacing a regular file gets that file's permission bits, and
+// its owner and group where the process may set them; where it may not, the
+// new file is made no more open than the old one. A target that did not
+// exist gets the mode the caller asks for, less the umask, as cp gives it.
 #pragma once
 
 #include <string>
+#include <sys/types.h>
+
+/// The descriptor that a path names when the path stands for an open stream
+/// of this process (/dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N,
+/// /proc/self/fd/N), else -1.
+int descriptor_named_by(const char* name);
 
 /// Whether name is that of a temporary file, "<target>.temp.<digits>": what
 /// a killed run leaves behind.
@@ -21,9 +32,16 @@ class target_file {
     target_file& operator=(const target_file&) = delete;
     ~target_file();
 
-    /// Opens where the text of name goes; is_stdout for "-u -". Returns 0, or
-    /// -1 after "couldn't open %s: %s".
-    int open(const char* name, bool is_stdout);
+    /// Opens where the text of name goes; is_stdout for "-u -". A new file
+    /// that replaces nothing gets new_file_mode less the umask. Returns 0,
+    /// or -1 after "couldn't open %s: %s".
+    int open(const char* name, bool is_stdout, mode_t new_file_mode = 0666);
+
+    /// Whether the text is written into an open file directly (a standard
+    /// stream, a descriptor, a device or FIFO) rather than a new file.
+    bool is_written_directly() const {
+        return kind_ == kind::DESCRIPTOR || kind_ == kind::IN_PLACE;
+    }
 
     int fd() const { return fd_; }
     /// The name under which the text is being written, for messages: the
@@ -49,11 +67,19 @@ class target_file {
   private:
     enum class kind { NONE, DESCRIPTOR, IN_PLACE, TEMPORARY };
 
-    int open_temporary();
+    int open_temporary(mode_t new_file_mode);
     int close_in_place();
+    int set_permissions();
+    void remove_temporary();
 
     kind kind_ = kind::NONE;
     int fd_ = -1;
+    /// The new file's permission bits, and the owner and group it takes
+    /// over from the file it replaces (when keeps_owner_).
+    mode_t mode_ = 0;
+    bool keeps_owner_ = false;
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
     std::string target_name_;
     std::string temp_name_;
 };

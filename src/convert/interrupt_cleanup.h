@@ -1,0 +1,18 @@
+// What an interrupted run leaves behind: nothing. On SIGINT, SIGTERM and
+// SIGHUP every temporary file that the run has created and not yet renamed
+// (the one being written and those waiting in a batch) is removed, and the
+// run then ends by the signal, as it would have without the cleanup.
+#pragma once
+
+/// Installs the cleanup for each of the three signals that the run was not
+/// started with ignored (as under nohup), and ignores SIGXFSZ, so that a
+/// file-size limit makes a write fail with "File too large" instead of
+/// killing the run.
+void install_interrupt_cleanup();
+
+/// Adds name to the temporary files removed on an interrupt, before the
+/// file is created; name must stay valid until it is forgotten.
+void remember_temporary_file(const char* name);
+
+/// Takes name off the list, once the file has been renamed or removed.
+void forget_temporary_file(const char* name);
