@@ -4,11 +4,14 @@
 #include <sys/resource.h>
 
 #include "common/diagnostic.h"
+#include "convert/interrupt_cleanup.h"
 
 namespace {
 
-// Larger batches save nothing more: one flush already serves them all.
+// Larger batches save little more, and every waiting file is one to remove
+// on an interrupt.
 constexpr std::size_t LARGEST_BATCH = 1024;
+static_assert(LARGEST_BATCH < MOST_TEMPORARY_FILES, "an interrupt must find every waiting file");
 // Descriptors kept free for the standard streams, the source, the file being
 // written and what the C library opens.
 constexpr rlim_t DESCRIPTORS_SPARED = 16;
@@ -34,7 +37,6 @@ void durable_batch::add(std::unique_ptr<target_file> target) {
             ++failures_;
         return;
     }
-    target->start_writeback();
     waiting_.push_back({std::move(held_), std::move(target)});
     held_.clear();
     hold_diagnostics(&held_);
@@ -44,6 +46,10 @@ void durable_batch::add(std::unique_ptr<target_file> target) {
 
 void durable_batch::commit() {
     hold_diagnostics(nullptr);
+    // The writeback of the whole batch is started at once, so that the disk
+    // takes the files together, before each is forced in turn.
+    for (waiting_file& file : waiting_)
+        file.target->start_writeback();
     for (waiting_file& file : waiting_) {
         write_held_diagnostics(file.messages_before);
         if (file.target->commit() != 0)

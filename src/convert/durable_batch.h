@@ -1,12 +1,12 @@
 // The converted files of a folder run that wait to be made durable together.
 //
-// Forcing each new file to stable storage before its rename costs a disk
-// flush per file. Instead each new file starts its writeback when it is
-// written and waits, open, in the batch; when the batch is full (or the run
-// ends) each waiting file is forced with fsync through the descriptor that
-// created it, so a writeback error is reported for that file alone, and
-// renamed. The first fsync finds the others' data on its way to the disk
-// already, so a batch costs about one flush.
+// Forcing each new file to stable storage as soon as it is written costs a
+// disk write and flush per file. Instead each new file waits, open, in the
+// batch; when the batch is full (or the run ends) the writeback of all its
+// files is started at once, then each file is forced with fsync through the
+// descriptor that created it, so that a writeback error is reported for that
+// file alone, and renamed. The disk then takes the batch's data together,
+// and the later fsyncs find their data written already.
 //
 // Messages keep the order of the files: while a file waits, the messages of
 // the files after it are held and written after its commit's own.

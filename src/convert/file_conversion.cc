@@ -17,33 +17,32 @@ bool convert_binary_files;
 
 namespace {
 
-// Opens a folder run's source. It was listed as a regular file, but the entry
-// may have been replaced since: it is opened without blocking (a FIFO would
-// wait for a writer) and looked at again through the open descriptor.
-// Returns the descriptor, -1 after a message, or -2 after a skip line.
-int open_folder_source(const char* source) {
-    int fd = open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        print_diagnostic("couldn't open %s: %s", source, std::strerror(errno));
-        return -1;
-    }
-    struct stat status;
-    if (fstat(fd, &status) != 0) {
-        print_diagnostic("couldn't open %s: %s", source, std::strerror(errno));
-        close(fd);
-        return -1;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        print_diagnostic("skipping %s: not a regular file", source);
-        close(fd);
-        return -2;
-    }
-    if (!convert_binary_files && has_binary_file_type(source)) {
-        print_diagnostic("skipping %s: a binary file", source);
-        close(fd);
-        return -2;
-    }
+// Opens the source: -1 after a message when it cannot be opened. A folder
+// run's source was listed as a regular file, but the entry may have been
+// replaced since, so it is opened without blocking (a FIFO would wait for a
+// writer) and looked at again through the open descriptor.
+int open_source(const file_to_convert& file) {
+    if (file.source_is_stdin)
+        return STDIN_FILENO;
+    int flags = O_RDONLY | O_CLOEXEC;
+    if (file.from_folder)
+        flags |= O_NONBLOCK | O_NOCTTY;
+    // A standard stream closed when the run began stays closed, also when
+    // named by path.
+    bool closed = was_closed_at_start(descriptor_named_by(file.source));
+    int fd = closed ? -1 : open(file.source, flags);
+    if (fd < 0)
+        print_diagnostic("couldn't open %s: %s", file.source, std::strerror(closed ? EBADF : errno));
     return fd;
+}
+
+// Why a folder run's open source is skipped, or null.
+const char* reason_to_skip(const file_to_convert& file, const struct stat& status) {
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
+    if (!convert_binary_files && has_binary_file_type(file.source))
+        return "a binary file";
+    return nullptr;
 }
 
 // Whether the target is written straight into the source file itself, as
@@ -59,20 +58,20 @@ bool is_source_itself(const target_file& target, const struct stat& source) {
 } // namespace
 
 file_outcome convert_file(const file_to_convert& file, target_file& target) {
-    int source_fd = STDIN_FILENO;
+    int source_fd = open_source(file);
+    if (source_fd < 0)
+        return file_outcome::FAILED;
+    struct stat source_status;
+    bool source_known = fstat(source_fd, &source_status) == 0;
     if (file.from_folder) {
-        source_fd = open_folder_source(file.source);
-        if (source_fd < 0)
-            return source_fd == -2 ? file_outcome::SKIPPED : file_outcome::FAILED;
-    } else if (!file.source_is_stdin) {
-        // A standard stream closed when the run began stays closed, also
-        // when named by path.
-        bool closed = was_closed_at_start(descriptor_named_by(file.source));
-        source_fd = closed ? -1 : open(file.source, O_RDONLY | O_CLOEXEC);
-        if (source_fd < 0) {
-            print_diagnostic("couldn't open %s: %s", file.source,
-                             std::strerror(closed ? EBADF : errno));
-            return file_outcome::FAILED;
+        const char* reason = source_known ? reason_to_skip(file, source_status) : nullptr;
+        if (!source_known || reason) {
+            if (reason)
+                print_diagnostic("skipping %s: %s", file.source, reason);
+            else
+                print_diagnostic("couldn't open %s: %s", file.source, std::strerror(errno));
+            close(source_fd);
+            return reason ? file_outcome::SKIPPED : file_outcome::FAILED;
         }
     }
     source_stream.attach(source_fd);
@@ -81,8 +80,6 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         source_stream.stop_at_nul(source_is_host ? -1 : CPM_END_MARK);
 
     // A new target gets the source's permission bits, as cp gives them.
-    struct stat source_status;
-    bool source_known = fstat(source_fd, &source_status) == 0;
     mode_t new_file_mode =
         source_known && !file.source_is_stdin && S_ISREG(source_status.st_mode)
             ? source_status.st_mode

@@ -1,24 +1,29 @@
 // The list of temporary files to remove on an interrupt, and the handler.
 //
-// The handler may run between any two instructions of the run, so the list
-// is changed only with the three signals blocked, and the handler does
-// nothing but unlink(2) and re-raise, both safe in a signal handler.
+// The handler may run between any two instructions of the run. The list is a
+// fixed array of slots that the run fills and empties with atomic stores, in
+// an order that keeps every state the handler can see consistent: a name is
+// stored before the count that covers it, and cleared before the count
+// shrinks past it. The handler does nothing but unlink(2) and re-raise, both
+// safe in a signal handler.
 #include "convert/interrupt_cleanup.h"
 
+#include <atomic>
 #include <csignal>
-#include <cstring>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
-std::vector<const char*> temporary_files;
+std::atomic<const char*> temporary_files[MOST_TEMPORARY_FILES];
+std::atomic<std::size_t> slots_used{0};
 
 extern "C" void remove_temporary_files(int signal_number) {
-    for (const char* name : temporary_files)
-        unlink(name);
+    std::size_t used = slots_used.load();
+    for (std::size_t i = 0; i < used; ++i)
+        if (const char* name = temporary_files[i].load())
+            unlink(name);
     // The default action, so that the parent sees the run end by the signal.
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
@@ -31,36 +36,15 @@ extern "C" void remove_temporary_files(int signal_number) {
     raise(signal_number);
 }
 
-sigset_t cleanup_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal_number : CLEANUP_SIGNALS)
-        sigaddset(&set, signal_number);
-    return set;
-}
-
-// Blocks the three signals for its lifetime.
-class signals_held {
-  public:
-    signals_held() {
-        sigset_t set = cleanup_signals();
-        sigprocmask(SIG_BLOCK, &set, &saved_);
-    }
-    ~signals_held() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-    signals_held(const signals_held&) = delete;
-    signals_held& operator=(const signals_held&) = delete;
-
-  private:
-    sigset_t saved_;
-};
-
 } // namespace
 
 void install_interrupt_cleanup() {
     std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = remove_temporary_files;
-    action.sa_mask = cleanup_signals();
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : CLEANUP_SIGNALS)
+        sigaddset(&action.sa_mask, signal_number);
     for (int signal_number : CLEANUP_SIGNALS) {
         struct sigaction current;
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
@@ -69,16 +53,21 @@ void install_interrupt_cleanup() {
 }
 
 void remember_temporary_file(const char* name) {
-    signals_held held;
-    temporary_files.push_back(name);
+    std::size_t used = slots_used.load();
+    if (used == MOST_TEMPORARY_FILES)
+        return;
+    temporary_files[used].store(name);
+    slots_used.store(used + 1);
 }
 
 void forget_temporary_file(const char* name) {
-    signals_held held;
-    for (auto it = temporary_files.begin(); it != temporary_files.end(); ++it) {
-        if (*it == name) {
-            temporary_files.erase(it);
-            return;
+    std::size_t used = slots_used.load();
+    for (std::size_t i = 0; i < used; ++i) {
+        if (temporary_files[i].load() == name) {
+            temporary_files[i].store(nullptr);
+            break;
         }
     }
+    while (used > 0 && temporary_files[used - 1].load() == nullptr)
+        slots_used.store(--used);
 }

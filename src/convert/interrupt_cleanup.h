@@ -4,6 +4,12 @@
 // run then ends by the signal, as it would have without the cleanup.
 #pragma once
 
+#include <cstddef>
+
+/// How many temporary files can be remembered at once: a folder run's largest
+/// batch and the file being written, with room to spare.
+constexpr std::size_t MOST_TEMPORARY_FILES = 1100;
+
 /// Installs the cleanup for each of the three signals that the run was not
 /// started with ignored (as under nohup), and ignores SIGXFSZ, so that a
 /// file-size limit makes a write fail with "File too large" instead of

@@ -25,14 +25,10 @@ mode_t process_umask() {
     return mask;
 }
 
-// The target exists and is something other than a regular file or a
-// directory: a device, a FIFO, a socket. Renaming over it would swap the node
-// for a plain file, so it is written directly, as a shell redirection would.
-bool is_special_file(const char* name) {
-    struct stat status;
-    if (stat(name, &status) != 0)
-        return false;
-    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+// The process id in the temporary names, asked once.
+unsigned long process_id() {
+    static const unsigned long id = static_cast<unsigned long>(getpid());
+    return id;
 }
 
 } // namespace
@@ -94,8 +90,14 @@ int target_file::open(const char* name, bool is_stdout, mode_t new_file_mode) {
         fd_ = named;
         return 0;
     }
-    if (!is_special_file(name))
-        return open_temporary(new_file_mode);
+    // A device, a FIFO or a socket is written directly, as a shell
+    // redirection would: renaming over it would swap the node for a plain
+    // file. Anything else gets a new file.
+    struct stat existing;
+    bool exists = stat(name, &existing) == 0;
+    if (!exists || S_ISREG(existing.st_mode) || S_ISDIR(existing.st_mode))
+        return open_temporary(exists && S_ISREG(existing.st_mode) ? &existing : nullptr,
+                              new_file_mode);
     fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         print_diagnostic("couldn't open %s: %s", name, std::strerror(errno));
@@ -108,25 +110,16 @@ int target_file::open(const char* name, bool is_stdout, mode_t new_file_mode) {
 // The temporary name is predictable, so whatever is found there, a leftover
 // of a killed run or a link planted by someone else, is removed first and the
 // file is then created exclusively: the text can only ever go into a new file
-// of this run's own. It is private while it is written; its own permissions
-// are set just before the commit.
-int target_file::open_temporary(mode_t new_file_mode) {
-    struct stat replaced;
-    if (stat(target_name_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
-        mode_ = replaced.st_mode & 0777;
-        keeps_owner_ = true;
-        owner_ = replaced.st_uid;
-        group_ = replaced.st_gid;
-    } else {
-        mode_ = new_file_mode & 0777 & ~process_umask();
-        keeps_owner_ = false;
-    }
+// of this run's own. It gets its permissions (and owner) at once, so that
+// nothing changes the file between its writeback and its fsync.
+int target_file::open_temporary(const struct stat* replaced, mode_t new_file_mode) {
     temp_name_ = target_name_;
-    temp_name_ += ".temp." + std::to_string(static_cast<unsigned long>(getpid()));
+    temp_name_ += ".temp." + std::to_string(process_id());
     const char* temp = temp_name_.c_str();
     remember_temporary_file(temp);
+    mode_t mode = replaced ? replaced->st_mode & 0777 : new_file_mode & 0777 & ~process_umask();
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    fd_ = ::open(temp, flags, 0600);
+    fd_ = ::open(temp, flags, mode);
     // Usually nothing is there; a leftover is removed and the file created
     // once more, still exclusively.
     if (fd_ < 0 && errno == EEXIST) {
@@ -135,7 +128,7 @@ int target_file::open_temporary(mode_t new_file_mode) {
             forget_temporary_file(temp);
             return -1;
         }
-        fd_ = ::open(temp, flags, 0600);
+        fd_ = ::open(temp, flags, mode);
     }
     if (fd_ < 0) {
         print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
@@ -143,23 +136,31 @@ int target_file::open_temporary(mode_t new_file_mode) {
         return -1;
     }
     kind_ = kind::TEMPORARY;
-    return 0;
+    if (set_permissions(replaced, mode) == 0)
+        return 0;
+    print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+    abort();
+    return -1;
 }
 
-// Gives the new file the permissions (and owner) it is to have as the target.
-// Where the owner or group of the replaced file cannot be kept, the file is
-// made no more open than the old one: only its owner's bits are kept.
-int target_file::set_permissions() {
-    mode_t mode = mode_;
-    if (keeps_owner_) {
+// The umask narrows the mode a file is created with; a file that replaces
+// another takes over its bits exactly. Where the owner or group of the
+// replaced file cannot be kept, the file is made no more open than the old
+// one: only its owner's bits are kept.
+int target_file::set_permissions(const struct stat* replaced, mode_t mode) {
+    if (replaced) {
         struct stat created;
         if (fstat(fd_, &created) != 0)
             return -1;
-        if ((created.st_uid != owner_ || created.st_gid != group_) &&
-            fchown(fd_, owner_, group_) != 0) {
+        if ((created.st_uid != replaced->st_uid || created.st_gid != replaced->st_gid) &&
+            fchown(fd_, replaced->st_uid, replaced->st_gid) != 0) {
             mode &= 0700;
             print_diagnostic("warning: %s: owner or group not kept", target_name_.c_str());
         }
+        if ((created.st_mode & 07777) == mode)
+            return 0;
+    } else if ((mode & ~process_umask()) == mode) {
+        return 0;
     }
     return fchmod(fd_, mode);
 }
@@ -208,7 +209,7 @@ int target_file::commit() {
     // The descriptor has been open since the file was created, so fsync
     // reports any writeback error of this file, and only of this file.
     int close_error = 0;
-    if (set_permissions() != 0 || fsync(fd_) != 0)
+    if (fsync(fd_) != 0)
         close_error = errno;
     if (close(fd_) != 0 && close_error == 0)
         close_error = errno;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 /// The descriptor that a path names when the path stands for an open stream
@@ -52,7 +53,7 @@ class target_file {
     bool is_new_file() const { return kind_ == kind::TEMPORARY; }
 
     /// For a new file that waits in a batch: starts writing its text back
-    /// to the disk now, so that its commit has little left to wait for.
+    /// to the disk, so that its commit has little left to wait for.
     void start_writeback();
 
     /// Makes the written text the target: forces a new file to stable
@@ -67,19 +68,13 @@ class target_file {
   private:
     enum class kind { NONE, DESCRIPTOR, IN_PLACE, TEMPORARY };
 
-    int open_temporary(mode_t new_file_mode);
+    int open_temporary(const struct stat* replaced, mode_t new_file_mode);
+    int set_permissions(const struct stat* replaced, mode_t mode);
     int close_in_place();
-    int set_permissions();
     void remove_temporary();
 
     kind kind_ = kind::NONE;
     int fd_ = -1;
-    /// The new file's permission bits, and the owner and group it takes
-    /// over from the file it replaces (when keeps_owner_).
-    mode_t mode_ = 0;
-    bool keeps_owner_ = false;
-    uid_t owner_ = 0;
-    gid_t group_ = 0;
     std::string target_name_;
     std::string temp_name_;
 };
