@@ -142,6 +142,7 @@ struct reference_result {
     std::uint32_t first_value = 0;
     bool end_mark_seen = false, text_after_end_mark = false;
     unsigned long end_mark_line = 0, end_mark_column = 0;
+    unsigned long line_ends_with_cr = 0, cr_line = 0, cr_column = 0;
 };
 
 reference_result reference_conversion(const std::string& input, bool utf8) {
@@ -166,6 +167,7 @@ reference_result reference_conversion(const std::string& input, bool utf8) {
             text.push_back(c);
             at += length;
         }
+        std::uint32_t previous = 0;
         for (std::uint32_t c : text) {
             if (target_is_host) {
                 reference_encode(c, utf8, r.output);
@@ -178,6 +180,11 @@ reference_result reference_conversion(const std::string& input, bool utf8) {
             } else if (c != 0x1A && r.end_mark_seen) {
                 r.text_after_end_mark = true;
             }
+            if (c == '\n' && previous == '\r' && r.line_ends_with_cr++ == 0) {
+                r.cr_line = line;
+                r.cr_column = column - 1;
+            }
+            previous = c;
             if (c == '\n') {
                 r.output += "\r\n";
             } else {
@@ -260,6 +267,13 @@ std::string reference_messages(const reference_result& r) {
             warning, sizeof warning,
             "warning: %s:%lu:%lu: text goes on after a ^Z, where CP/M programs stop reading",
             SOURCE, r.end_mark_line, r.end_mark_column);
+        line(warning);
+    }
+    if (r.line_ends_with_cr > 0 && !ignore_unconvertible && !r.read_error && !r.write_error) {
+        char warning[160];
+        std::snprintf(warning, sizeof warning,
+                      "warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF", SOURCE,
+                      r.cr_line, r.cr_column);
         line(warning);
     }
     return messages;

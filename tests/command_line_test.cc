@@ -15,6 +15,11 @@ TEST(CommandLine, LongHelpAndVersion) {
     std::string help = usage_text();
     for (std::size_t at; (at = help.find(P)) != std::string::npos;)
         help.erase(at, P.size());
+    help += "    --binary        convert binary files in folders too\n"
+            "    --check         convert, write nothing, report each file\n"
+            "    --keep-date     give the target the source's times\n"
+            "    --update        convert only when the target is older\n"
+            "    --verbose       name the configuration and each converted file\n";
     const struct {
         const char* word;
         std::string out;

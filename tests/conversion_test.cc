@@ -244,7 +244,19 @@ const conversion_case CONVERSIONS[] = {
     {"HostEmptyTerminated", format::host, format::cpm, {"-z"}, "", fill(128)},
     {"HostOneLine", format::host, format::cpm, {}, "A\n", "A\r\n" + fill(125)},
     {"HostNoFinalNewline", format::host, format::cpm, {}, "A", "A" + fill(127)},
-    {"HostCrLfBecomesCrCrLf", format::host, format::cpm, {}, "A\r\n", "A\r\r\n" + fill(124)},
+    // A CR LF pair is warned about once, at the first CR, after the other
+    // warnings; the bytes stay as they are.
+    {"HostCrLfBecomesCrCrLf", format::host, format::cpm, {}, "A\r\n", "A\r\r\n" + fill(124),
+     P + "warning: $SRC:1:2: line ends in CR LF, which become CR CR LF\n"},
+    {"HostCrLfOnceAtTheFirst", format::host, format::cpm, {}, "ab\r\r\ncd\r\ne\r\n",
+     "ab\r\r\r\ncd\r\r\ne\r\r\n" + fill(113),
+     P + "warning: $SRC:1:4: line ends in CR LF, which become CR CR LF\n"},
+    {"HostCrLfNotUnderI", format::host, format::cpm, {"-i"}, "\xc3\xa9\r\n", "\r\r\n" + fill(125)},
+    {"HostCrLfAfterTheOtherWarnings", format::host, format::cpm, {}, "\xc3\xa9\x1a\r\n",
+     "\x1a\r\r\n" + fill(124),
+     P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:1:1: U+00E9\n" + P +
+         "warning: $SRC:1:2: text goes on after a ^Z, where CP/M programs stop reading\n" + P +
+         "warning: $SRC:1:3: line ends in CR LF, which become CR CR LF\n"},
     {"Host127Bytes",
      format::host,
      format::cpm,

@@ -8,6 +8,19 @@
 
 namespace {
 
+// Reads exactly count bytes of fd into bytes, or fewer at its end.
+std::size_t read_fully(int fd, unsigned char* bytes, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t got = ::read(fd, bytes + done, count - done);
+        if (got > 0)
+            done += static_cast<std::size_t>(got);
+        else if (got == 0 || errno != EINTR)
+            break;
+    }
+    return done;
+}
+
 // How much written data to gather before asking for its writeback.
 constexpr std::uint64_t WRITEBACK_STEP = 8 * 1024 * 1024;
 
@@ -15,6 +28,7 @@ constexpr std::uint64_t WRITEBACK_STEP = 8 * 1024 * 1024;
 
 void byte_reader::attach(int fd) {
     fd_ = fd;
+    observer_ = nullptr;
     at_end_ = false;
     failed_ = false;
     checking_nul_ = false;
@@ -64,6 +78,8 @@ bool byte_reader::fill() {
         if (count > 0) {
             std::size_t from = end_;
             end_ += static_cast<std::size_t>(count);
+            if (observer_)
+                observer_(observer_context_, buffer_ + from, end_ - from);
             if (checking_nul_) {
                 look_for_nul(from);
                 return end_ > from;
@@ -81,6 +97,20 @@ bool byte_reader::fill() {
     }
 }
 
+void byte_reader::drain() {
+    if (!observer_)
+        return;
+    for (;;) {
+        ssize_t count = ::read(fd_, buffer_, STREAM_BUFFER_SIZE);
+        if (count > 0)
+            observer_(observer_context_, buffer_, static_cast<std::size_t>(count));
+        else if (count == 0 || errno != EINTR)
+            break;
+    }
+    start_ = end_ = 0;
+    at_end_ = true;
+}
+
 void byte_reader::fail(int error_number) {
     failed_ = true;
     error_number_ = error_number;
@@ -88,6 +118,8 @@ void byte_reader::fail(int error_number) {
 
 void byte_writer::attach(int fd) {
     fd_ = fd;
+    comparing_ = false;
+    differs_ = false;
     failed_ = false;
     refusing_ = false;
     early_writeback_ = false;
@@ -121,7 +153,34 @@ void byte_writer::write(const unsigned char* bytes, std::size_t count) {
     }
 }
 
+void byte_writer::compare_with(int fd) {
+    fd_ = fd;
+    comparing_ = true;
+    differs_ = false;
+}
+
+// A check compares block by block; once a difference is found, the rest is
+// only counted.
+void byte_writer::compare_buffer() {
+    static unsigned char existing[STREAM_BUFFER_SIZE];
+    if (fd_ >= 0 && !differs_ &&
+        (read_fully(fd_, existing, used_) != used_ || std::memcmp(existing, buffer_, used_) != 0))
+        differs_ = true;
+    used_ = 0;
+}
+
+void byte_writer::finish_comparison() {
+    flush();
+    unsigned char more;
+    if (fd_ >= 0 && !differs_ && read_fully(fd_, &more, 1) != 0)
+        differs_ = true;
+}
+
 void byte_writer::flush() {
+    if (comparing_) {
+        compare_buffer();
+        return;
+    }
     std::size_t done = 0;
     while (done < used_ && !refusing_) {
         ssize_t count = ::write(fd_, buffer_ + done, used_ - done);

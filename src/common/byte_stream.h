@@ -35,6 +35,17 @@ class byte_reader {
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
 
+    /// Hands every block read from now on to observer, with context, before
+    /// anyone consumes it: a survey of the whole input.
+    using observer = void (*)(void* context, const unsigned char* bytes, std::size_t count);
+    void observe(observer look, void* context) {
+        observer_ = look;
+        observer_context_ = context;
+    }
+    /// Reads the rest of the input for the observer alone, whatever the
+    /// reader stopped at; an unreadable rest ends it silently.
+    void drain();
+
   private:
     void look_for_nul(std::size_t from);
 
@@ -44,6 +55,8 @@ class byte_reader {
     bool checking_nul_ = false;
     bool found_nul_ = false;
     int nul_end_mark_ = -1;
+    observer observer_ = nullptr;
+    void* observer_context_ = nullptr;
     int error_number_ = 0;
     std::size_t start_ = 0;
     std::size_t end_ = 0;
@@ -88,6 +101,13 @@ class byte_writer {
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
 
+    /// Compares what is written with the content of fd instead of writing
+    /// it, or, with fd -1, drops it: a check that writes nothing. Whether
+    /// the two differ is known once finish_comparison has looked for more.
+    void compare_with(int fd);
+    void finish_comparison();
+    bool differs() const { return differs_; }
+
     /// For a file that will be forced to stable storage when complete: starts
     /// writing each few megabytes back to the disk as soon as they are
     /// written, so that the final fsync has little left to wait for.
@@ -95,11 +115,14 @@ class byte_writer {
 
   private:
     void kick_writeback();
+    void compare_buffer();
 
     int fd_ = -1;
     bool failed_ = false;
     bool refusing_ = false;
     bool early_writeback_ = false;
+    bool comparing_ = false;
+    bool differs_ = false;
     std::uint64_t written_back_ = 0;
     std::uint64_t handed_over_ = 0;
     int error_number_ = 0;

@@ -53,17 +53,21 @@ bool open_default_candidate() {
 
 } // namespace
 
-int load_configuration(const char* path) {
+int load_configuration(const char* path, bool announce) {
     if (path) {
         if (!open_candidate(path)) {
             print_diagnostic("cannot open %s: %s", config_path, std::strerror(errno));
             return -1;
         }
     } else if (!open_default_candidate()) {
+        if (announce)
+            print_diagnostic("no configuration file: the built-in set vt52");
         fill_charset_table(charset_table, CHARSET_VT52);
         fill_charset_table(alt_charset_table, CHARSET_VT52);
         return 0;
     }
+    if (announce)
+        print_diagnostic("reading configuration %s", config_path);
     int result = parse_configuration();
     int fd = config_stream->fd();
     config_stream = nullptr;

@@ -23,5 +23,6 @@ extern byte_reader* config_stream;
 
 /// Loads the file named by path (option -f), or else the first of
 /// "./.vorbix.conf" and "$HOME/.vorbix.conf" that opens; with none, completes
-/// both tables from the default set. Returns 0, or -1 after reporting why.
-int load_configuration(const char* path);
+/// both tables from the default set. With announce, a line first names the
+/// file read, or says that none was. Returns 0, or -1 after reporting why.
+int load_configuration(const char* path, bool announce = false);

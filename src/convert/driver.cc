@@ -60,6 +60,20 @@ constexpr const char* USAGE_LINES[] = {
     "if <source> resp. <target> is omitted, \"-u -\"  is assumed",
 };
 
+// The long options, each a flag; they go among the short options, before the
+// source and target. --help lists them after the usage text.
+const struct {
+    const char* word;
+    bool* flag;
+    const char* help;
+} LONG_OPTIONS[] = {
+    {"--binary", &convert_binary_files, "convert binary files in folders too"},
+    {"--check", &check_only, "convert, write nothing, report each file"},
+    {"--keep-date", &keep_dates, "give the target the source's times"},
+    {"--update", &update_only, "convert only when the target is older"},
+    {"--verbose", &verbose, "name the configuration and each converted file"},
+};
+
 void print_usage() {
     print_diagnostic("usage: %s [ <options> ] [ <source> [ <target> ] ]", program_name);
     for (const char* line : USAGE_LINES)
@@ -75,11 +89,15 @@ int finish_standard_output() {
     return 1;
 }
 
-// --help: the usage text on standard output, without the message prefix.
+
+// --help: the usage text on standard output, without the message prefix,
+// then the long options in the usage text's columns.
 int print_help() {
     std::printf("usage: %s [ <options> ] [ <source> [ <target> ] ]\n", program_name);
     for (const char* line : USAGE_LINES)
         std::printf("%s\n", line);
+    for (const auto& option : LONG_OPTIONS)
+        std::printf("    %-16s%s\n", option.word, option.help);
     return finish_standard_output();
 }
 
@@ -127,15 +145,6 @@ void take_file_option(command_line& line, int option, const char* argument) {
         target_is_host = is_host;
     }
 }
-
-// The long options, each a flag; they go among the short options, before the
-// source and target.
-const struct {
-    const char* word;
-    bool* flag;
-} LONG_OPTIONS[] = {
-    {"--binary", &convert_binary_files},
-};
 
 // A word that begins with "--" and goes on, where an option may stand.
 void take_long_option(command_line& line, const char* word) {
@@ -271,28 +280,47 @@ void explain_missing_locale() {
     }
 }
 
+int convert_one_file();
+
 // One run once the command line is accepted: the configuration, then the
 // file, or every file of the folder.
 int convert(const command_line& line) {
-    if (load_configuration(line.config_file_arg) != 0) {
+    if (load_configuration(line.config_file_arg, verbose) != 0) {
         print_diagnostic("command line or configuration error");
         return 1;
     }
-    if (line.make_target_folder && mkdir(target_name, 0777) != 0) {
+    // A check makes nothing: a missing target folder holds only new files.
+    if (line.make_target_folder && !check_only && mkdir(target_name, 0777) != 0) {
         print_diagnostic("couldn't create %s: %s", target_name, std::strerror(errno));
         return 1;
     }
+    int status = 0;
     if (line.folders)
-        return convert_folder(source_name, target_name) == 0 ? 0 : 1;
+        status = convert_folder(source_name, target_name) == 0 ? 0 : 1;
+    else
+        status = convert_one_file();
+    if (check_only && finish_standard_output() != 0)
+        status = 1;
+    return status;
+}
+
+// A single run: the file named by the run state.
+int convert_one_file() {
     file_to_convert file;
     file.source = source_name;
     file.source_is_stdin = source_is_stdin;
     file.target = target_name;
     file.target_is_stdout = target_is_stdout;
     target_file target;
-    if (convert_file(file, target) != file_outcome::CONVERTED || target.commit() != 0)
-        return 1;
-    return 0;
+    switch (convert_file(file, target)) {
+    case file_outcome::CONVERTED:
+        return target.commit() == 0 ? 0 : 1;
+    case file_outcome::SKIPPED:
+        return 0;
+    case file_outcome::FAILED:
+        break;
+    }
+    return 1;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "common/diagnostic.h"
 #include "convert/interrupt_cleanup.h"
+#include "convert/run_state.h"
 
 namespace {
 
@@ -33,8 +34,7 @@ durable_batch::durable_batch() : capacity_(batch_capacity()) {}
 void durable_batch::add(std::unique_ptr<target_file> target) {
     if (!target->is_new_file()) {
         commit();
-        if (target->commit() != 0)
-            ++failures_;
+        commit_one(*target);
         return;
     }
     waiting_.push_back({std::move(held_), std::move(target)});
@@ -52,10 +52,16 @@ void durable_batch::commit() {
         file.target->start_writeback();
     for (waiting_file& file : waiting_) {
         write_held_diagnostics(file.messages_before);
-        if (file.target->commit() != 0)
-            ++failures_;
+        commit_one(*file.target);
     }
     waiting_.clear();
     write_held_diagnostics(held_);
     held_.clear();
+}
+
+void durable_batch::commit_one(target_file& target) {
+    if (target.commit() != 0)
+        ++failures_;
+    else if (verbose && target.is_named())
+        print_diagnostic("converted %s", target.name());
 }

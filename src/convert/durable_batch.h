@@ -30,7 +30,7 @@ class durable_batch {
 
     /// Takes the target of a converted file. A new file waits (and a full
     /// batch is committed); any other target is committed at once, after
-    /// the files that wait.
+    /// the files that wait. With --verbose each commit is named.
     void add(std::unique_ptr<target_file> target);
 
     /// Commits every waiting file in order, each after the messages held
@@ -41,6 +41,8 @@ class durable_batch {
     std::size_t failures() const { return failures_; }
 
   private:
+    void commit_one(target_file& target);
+
     struct waiting_file {
         std::string messages_before;
         std::unique_ptr<target_file> target;

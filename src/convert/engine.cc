@@ -63,12 +63,19 @@ struct end_mark_record {
     text_position first;
 };
 
+// CR LF in host text becomes CR CR LF in CP/M: worth a warning, at the first.
+struct carriage_return_record {
+    std::uint64_t count = 0;
+    text_position first;
+};
+
 // The engine's record of one conversion, cleared at its start so that nothing
 // carries over from one file to the next.
 struct conversion_record {
     line_tracker lines;
     untranslatable_record untranslatable;
     end_mark_record end_mark;
+    carriage_return_record line_ends_with_cr;
 };
 
 conversion_record record;
@@ -261,6 +268,7 @@ void convert_host_to_cpm() {
     host_text_reader input(source_stream);
     end_mark_record& end_mark = record.end_mark;
     std::uint64_t characters = 0; // read so far: the offset of the next one
+    bool after_cr = false;        // the last character was a CR
     wchar_t c;
     for (;;) {
         // A run of plain ASCII text in UTF-8 is the same run of CP/M codes.
@@ -273,8 +281,11 @@ void convert_host_to_cpm() {
             target_stream.commit(out + run);
             source_stream.consume(run);
             characters += run;
-            if (run > 0 && end_mark.seen)
-                end_mark.text_follows = true;
+            if (run > 0) {
+                after_cr = false;
+                if (end_mark.seen)
+                    end_mark.text_follows = true;
+            }
         }
         if (!input.next(c))
             return;
@@ -288,11 +299,18 @@ void convert_host_to_cpm() {
             end_mark.text_follows = true;
         }
         if (c == L'\n') {
+            if (after_cr) {
+                carriage_return_record& pairs = record.line_ends_with_cr;
+                if (pairs.count++ == 0)
+                    pairs.first = record.lines.position_of(offset - 1);
+            }
+            after_cr = false;
             record.lines.line_feed_at(offset);
             target_stream.put(CPM_CR);
             target_stream.put(CPM_LF);
             continue;
         }
+        after_cr = c == L'\r';
         auto value = static_cast<std::uint32_t>(c);
         int code = value < CPM_CODE_COUNT ? low_codes[value] : host_to_cpm_char(c);
         if (code < 0)
@@ -389,6 +407,10 @@ void print_first_untranslatable(const char* source) {
 
 } // namespace
 
+std::uint64_t untranslatable_count() {
+    return record.untranslatable.count;
+}
+
 int run_conversion(const char* source, const char* write_name) {
     record = conversion_record{};
     if (source_is_host)
@@ -432,5 +454,11 @@ int run_conversion(const char* source, const char* write_name) {
                          "reading",
                          source, static_cast<unsigned long>(end_mark.first.line),
                          static_cast<unsigned long>(end_mark.first.column));
+    const carriage_return_record& pairs = record.line_ends_with_cr;
+    if (pairs.count > 0 && !ignore_unconvertible && !source_stream.failed() &&
+        !target_stream.failed())
+        print_diagnostic("warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF", source,
+                         static_cast<unsigned long>(pairs.first.line),
+                         static_cast<unsigned long>(pairs.first.column));
     return result;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 /// ^Z: the end of the text in a CP/M file, and the fill after it.
 constexpr unsigned char CPM_END_MARK = 0x1A;
@@ -15,3 +16,7 @@ constexpr std::size_t CPM_RECORD_SIZE = 128;
 /// messages. Returns 0 when the conversion succeeded and -1 when it failed,
 /// or, without a message, when the source stream stopped at a NUL byte.
 int run_conversion(const char* source, const char* write_name);
+
+/// How many characters without a translation the last conversion met, also
+/// under -i.
+std::uint64_t untranslatable_count();

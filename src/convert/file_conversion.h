@@ -19,9 +19,8 @@ enum class file_outcome { CONVERTED, FAILED, SKIPPED };
 
 /// Opens the source and target, runs the engine and closes the source. On
 /// CONVERTED the text is written and target is still to be committed; on
-/// FAILED (after its messages) or SKIPPED (after its skip line) target is
-/// abandoned and an existing target is as it was.
+/// FAILED (after its messages) or SKIPPED (after its skip line, or none for
+/// a target that is up to date) target is abandoned and an existing target is
+/// as it was. A check writes nothing, prints the file's line and is FAILED
+/// when that line reports a fault.
 file_outcome convert_file(const file_to_convert& file, target_file& target);
-
-/// --binary: folder runs convert binary files as well.
-extern bool convert_binary_files;

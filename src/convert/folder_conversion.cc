@@ -19,6 +19,7 @@
 #include "common/diagnostic.h"
 #include "convert/durable_batch.h"
 #include "convert/file_conversion.h"
+#include "convert/run_state.h"
 #include "convert/target_file.h"
 
 namespace {
@@ -198,8 +199,9 @@ int convert_folder(const char* source_folder, const char* target_folder) {
     }
     batch.commit();
     failed += batch.failures();
-    if (failed == 0)
-        return 0;
+    // A check's lines say what failed; its status says whether any did.
+    if (failed == 0 || check_only)
+        return failed == 0 ? 0 : -1;
     print_diagnostic("%lu of %lu files failed", static_cast<unsigned long>(failed),
                      static_cast<unsigned long>(converted));
     return -1;

@@ -28,6 +28,18 @@ extern bool ignore_unconvertible;
 /// -e: untranslatable characters make the run fail.
 extern bool unconvertible_is_error;
 
+/// --binary: folder runs (and checks) convert binary files as well.
+extern bool convert_binary_files;
+/// --check: every conversion runs, nothing is written, and each file gets a
+/// line on standard output.
+extern bool check_only;
+/// --update: a file whose target is at least as new as its source is left.
+extern bool update_only;
+/// --keep-date: a new target gets its source's access and modification times.
+extern bool keep_dates;
+/// --verbose: the configuration read, and each file a folder run converted.
+extern bool verbose;
+
 /// Whether descriptor fd (0, 1 or 2) was closed when the run began; the
 /// driver holds such a descriptor with /dev/null, but it stays closed to the
 /// user, also when named by path.

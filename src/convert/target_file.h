@@ -45,6 +45,10 @@ class target_file {
     }
 
     int fd() const { return fd_; }
+    /// The target's name, and whether one was opened (a skipped file's
+    /// target never is).
+    const char* name() const { return target_name_.c_str(); }
+    bool is_named() const { return !target_name_.empty(); }
     /// The name under which the text is being written, for messages: the
     /// temporary file's, or the target's own.
     const char* write_name() const;
