@@ -184,7 +184,7 @@ TEST(ClosedStreamsAndTheSameFile, FailWithoutWriting) {
 // wait in its batch among them) and ends by the signal. It is held at a FIFO
 // target, after two files wait in the batch.
 TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         SCOPED_TRACE(signal_number);
         scratch_dir scratch;
         ASSERT_EQ(mkdir((scratch / "in").c_str(), 0777), 0);

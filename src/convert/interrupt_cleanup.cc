@@ -14,7 +14,9 @@
 
 namespace {
 
-constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE too: messages piped into a reader that stops early, as "2>&1 |
+// head" does, end the run the same way.
+constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 std::atomic<const char*> temporary_files[MOST_TEMPORARY_FILES];
 std::atomic<std::size_t> slots_used{0};

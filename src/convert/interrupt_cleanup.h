@@ -1,5 +1,5 @@
-// What an interrupted run leaves behind: nothing. On SIGINT, SIGTERM and
-// SIGHUP every temporary file that the run has created and not yet renamed
+// What an interrupted run leaves behind: nothing. On SIGINT, SIGTERM, SIGHUP
+// and SIGPIPE every temporary file that the run has created and not yet renamed
 // (the one being written and those waiting in a batch) is removed, and the
 // run then ends by the signal, as it would have without the cleanup.
 #pragma once
@@ -10,7 +10,7 @@
 /// batch and the file being written, with room to spare.
 constexpr std::size_t MOST_TEMPORARY_FILES = 1100;
 
-/// Installs the cleanup for each of the three signals that the run was not
+/// Installs the cleanup for each of the four signals that the run was not
 /// started with ignored (as under nohup), and ignores SIGXFSZ, so that a
 /// file-size limit makes a write fail with "File too large" instead of
 /// killing the run.
