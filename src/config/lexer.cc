@@ -1,5 +1,6 @@
-// The lexer. Blanks, digits, letters and alphanumerics are those of the host
-// locale; numbers follow wcstoull's rules in the base their prefix selects.
+// The lexer. Blanks, digits, letters and alphanumerics are the configuration
+// language's own (character_classes.h), the same on every host; numbers follow
+// wcstoull's rules in the base their prefix selects.
 #include "config/lexer.h"
 
 #include <cerrno>
@@ -8,10 +9,10 @@
 #include <cwchar>
 
 #include "common/checked_alloc.h"
+#include "config/character_classes.h"
 #include "config/config_diagnostic.h"
 
 wchar_t* line_cursor;
-std::wctype_t blank_class;
 int token_kind = TOKEN_NONE;
 wchar_t* token_text;
 wchar_t* token_string;
@@ -46,7 +47,7 @@ void scan_number() {
 
 void scan_identifier() {
     wchar_t* end = line_cursor + 1;
-    while (std::iswalnum(*end) || *end == L'_')
+    while (is_letter_or_digit_character(*end) || *end == L'_')
         ++end;
     std::size_t length = static_cast<std::size_t>(end - line_cursor);
     token_text = static_cast<wchar_t*>(checked_alloc((length + 1) * sizeof(wchar_t)));
@@ -108,16 +109,16 @@ void discard_token() {
 
 void next_token() {
     discard_token();
-    while (*line_cursor != 0 && std::iswctype(*line_cursor, blank_class))
+    while (*line_cursor != 0 && is_blank_character(*line_cursor))
         ++line_cursor;
     wchar_t c = *line_cursor;
     // TOKEN_END leaves the cursor in place, so every further scan of the line
     // gives TOKEN_END again and nothing after '#' or ';' is looked at.
     if (c == 0 || c == L'#' || c == L';') {
         token_kind = TOKEN_END;
-    } else if (std::iswdigit(c)) {
+    } else if (is_digit_character(c)) {
         scan_number();
-    } else if (std::iswalpha(c)) {
+    } else if (is_letter_character(c)) {
         scan_identifier();
     } else if (c == L'"') {
         scan_string();

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cwctype>
 
 /// Token kinds; each value is the character shown, except for the first two.
 enum token_kind_value {
@@ -19,8 +18,6 @@ enum token_kind_value {
 
 /// The next character to scan, inside line_buffer.
 extern wchar_t* line_cursor;
-/// The class of blanks skipped before a token: wctype("blank").
-extern std::wctype_t blank_class;
 
 extern int token_kind;
 /// The text of the current TOKEN_IDENTIFIER, else null. Owned by the lexer.

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 
 #include "charset/charset_tables.h"
 #include "common/diagnostic.h"
@@ -113,7 +112,6 @@ int end_parse(bool parse_failed) {
 }
 
 int parse_lines() {
-    blank_class = std::wctype("blank");
     clear_pending_values();
     bool parse_failed = false;
     host_text_reader input(*config_stream);

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
-#include <cwctype>
 
 #include "common/checked_alloc.h"
+#include "config/character_classes.h"
 #include "config/config_diagnostic.h"
 #include "config/lexer.h"
 
@@ -87,7 +87,7 @@ int parse_boolean(int& slot) {
 
 int drive_index(wchar_t letter) {
     static const wchar_t DRIVE_LETTERS[] = L"abcdefghijklmnop";
-    const wchar_t* found = std::wcschr(DRIVE_LETTERS, static_cast<wchar_t>(std::towlower(letter)));
+    const wchar_t* found = std::wcschr(DRIVE_LETTERS, lower_case_character(letter));
     return found && *found ? static_cast<int>(found - DRIVE_LETTERS) : -1;
 }
 
