@@ -52,7 +52,9 @@ TEST_F(Configuration, WorkingDirectoryFileHidesHomeFile) {
     write_file(scratch / ".vorbix.conf", "charset = bogus\n");
     run_result result = cpm_to_host("\xe9");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "./.vorbix.conf(1): invalid charset name\n" + CONFIG_ERROR);
+    EXPECT_EQ(result.err, P + "./.vorbix.conf(1): invalid charset name\n" + P +
+                              "./.vorbix.conf(1): the built-in sets are vt52, ascii, latin1 and vorbix\n" +
+                              CONFIG_ERROR);
 }
 
 TEST_F(Configuration, NamedFileIsTheOnlyOneRead) {

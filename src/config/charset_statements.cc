@@ -49,6 +49,7 @@ statement_result parse_charset_statement(bool alternate) {
         }
     }
     report_invalid("charset name");
+    print_config_hint(HINT_CHARSET_NAMES);
     return STATEMENT_FAULTY;
 }
 

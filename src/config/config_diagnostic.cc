@@ -33,3 +33,28 @@ void report_redefined(const char* what) {
 void report_invalid(const char* what) {
     print_config_diagnostic("invalid %s", what);
 }
+
+namespace {
+
+constexpr const char* HINTS[] = {
+    "the line ends in CR: the file has DOS line ends",
+    "the last line has no line end",
+    "the file begins with a byte order mark",
+    "the built-in sets are vt52, ascii, latin1 and vorbix",
+};
+
+bool hint_given[sizeof HINTS / sizeof HINTS[0]];
+
+} // namespace
+
+void print_config_hint(config_hint hint) {
+    if (hint_given[hint])
+        return;
+    hint_given[hint] = true;
+    print_config_diagnostic("%s", HINTS[hint]);
+}
+
+void reset_config_hints() {
+    for (bool& given : hint_given)
+        given = false;
+}

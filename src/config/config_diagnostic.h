@@ -9,3 +9,17 @@ void print_config_diagnostic(const char* format, ...) __attribute__((format(prin
 void report_expected(const char* what);
 void report_redefined(const char* what);
 void report_invalid(const char* what);
+
+/// The causes of a rejected line that a user can mend in one keystroke once
+/// they are named, each hinted at most once per file.
+enum config_hint {
+    HINT_DOS_LINE_ENDS,
+    HINT_NO_LAST_LINE_END,
+    HINT_BYTE_ORDER_MARK,
+    HINT_CHARSET_NAMES,
+};
+
+/// Prints the hint for the current line unless the file has had it.
+void print_config_hint(config_hint hint);
+/// Forgets the hints given: a new file begins.
+void reset_config_hints();

@@ -48,9 +48,10 @@ constexpr statement_entry STATEMENTS[] = {
 };
 
 // Reads one line into line_buffer as fgetws would: up to and including its
-// newline, at most LINE_BUFFER_SIZE - 1 characters. Returns false when
-// nothing was read, or when the stream failed (a partial line is dropped).
-bool read_line(host_text_reader& input) {
+// newline, at most LINE_BUFFER_SIZE - 1 characters. Returns how many were
+// read: 0 when nothing was, or when the stream failed (a partial line is
+// dropped).
+std::size_t read_line(host_text_reader& input) {
     std::size_t count = 0;
     wchar_t c;
     while (count < LINE_BUFFER_SIZE - 1 && input.next(c)) {
@@ -59,7 +60,7 @@ bool read_line(host_text_reader& input) {
             break;
     }
     line_buffer[count] = 0;
-    return count > 0 && !config_stream->failed();
+    return config_stream->failed() ? 0 : count;
 }
 
 statement_result dispatch_statement() {
@@ -111,22 +112,37 @@ int end_parse(bool parse_failed) {
     return 0;
 }
 
+// After the messages of a rejected line of length characters (its newline
+// taken off): the causes that ordinary editors leave behind, in this order.
+void hint_at_rejected_line(std::size_t length, bool no_line_end) {
+    if (length > 0 && line_buffer[length - 1] == L'\r')
+        print_config_hint(HINT_DOS_LINE_ENDS);
+    if (no_line_end)
+        print_config_hint(HINT_NO_LAST_LINE_END);
+    if (config_line_number == 1 && line_buffer[0] == 0xFEFF)
+        print_config_hint(HINT_BYTE_ORDER_MARK);
+}
+
 int parse_lines() {
     clear_pending_values();
     bool parse_failed = false;
     host_text_reader input(*config_stream);
     for (;;) {
         ++config_line_number;
-        if (!read_line(input))
+        std::size_t count = read_line(input);
+        if (count == 0)
             return end_parse(parse_failed);
         std::size_t length = std::wcslen(line_buffer);
         // A line that fills the buffer, a last line without its newline and
         // a line with a null character all end the parse here.
         if (length == 0 || line_buffer[length - 1] != L'\n') {
             print_config_diagnostic("line too long");
+            bool cut_by_end = line_buffer[count - 1] != L'\n' && count < LINE_BUFFER_SIZE - 1;
+            hint_at_rejected_line(length, cut_by_end);
             return -1;
         }
         line_buffer[length - 1] = 0;
+        --length;
         line_cursor = line_buffer;
         next_token();
         if (token_kind == TOKEN_END)
@@ -138,14 +154,17 @@ int parse_lines() {
             print_config_diagnostic("syntax error");
             result = STATEMENT_FAULTY;
         }
-        if (result == STATEMENT_FAULTY)
+        if (result == STATEMENT_FAULTY) {
             parse_failed = true;
+            hint_at_rejected_line(length, false);
+        }
     }
 }
 
 } // namespace
 
 int parse_configuration() {
+    reset_config_hints();
     int result = parse_lines();
     discard_token();
     return result;

@@ -15,10 +15,15 @@ namespace {
 
 const std::string LONG_LINE(1022, 'x');
 
+std::string CR_HINT(int line) {
+    return at(line, "the line ends in CR: the file has DOS line ends");
+}
+
 const config_text_case PARSER_CASES[] = {
     {"EmptyFile", "", ""},
     {"BlankAndComments", "\n   \n# comment\n\t; other\n", ""},
-    {"LinesCountedAcrossComments", "# one\n\n\ncharset = nothing\n", at(4, "invalid charset name")},
+    {"LinesCountedAcrossComments", "# one\n\n\ncharset = nothing\n",
+     at(4, "invalid charset name") + at(4, "the built-in sets are vt52, ascii, latin1 and vorbix")},
     {"AllCharsetStatements",
      "charset = latin1\nalt charset = vorbix\nchar 65 = \"x\"\nalt char 0x41 = \"y\"\nunprintable "
      "= \"?\"\n",
@@ -27,12 +32,13 @@ const config_text_case PARSER_CASES[] = {
     {"SecondNameOnLine", "charset = ascii latin1\n", at(1, "syntax error")},
     {"CharsetWithoutEquals", "charset latin1\n", at(1, "= expected")},
     {"CharsetWithoutName", "charset = \"latin1\"\n", at(1, "charset name expected")},
-    {"CharsetNameCase", "charset = Latin1\n", at(1, "invalid charset name")},
+    {"CharsetNameCase", "charset = Latin1\n", at(1, "invalid charset name") + at(1, "the built-in sets are vt52, ascii, latin1 and vorbix")},
     {"CharsetTwice", "charset = ascii\ncharset = latin1\n", at(2, "charset redefined")},
     {"AltCharsetTwice", "alt charset = ascii\nalt charset = ascii\n",
      at(2, "alt charset redefined")},
-    {"CharsetInvalidThenValid", "charset = bogus\ncharset = ascii\n",
-     at(1, "invalid charset name")},
+    // The hints name the cause once a file, after the line's own messages.
+    {"CharsetNamesHintedOnce", "charset = bogus\nalt charset = latin-1\n",
+     at(1, "invalid charset name") + at(1, "the built-in sets are vt52, ascii, latin1 and vorbix") + at(2, "invalid charset name")},
     {"CharsetValidThenInvalid", "charset = ascii\ncharset = bogus\n", at(2, "charset redefined")},
     {"CharsetAndAltCharsetAreSeparate", "charset = ascii\nalt charset = latin1\n", ""},
     {"CharCode255", "char 255 = \"\u00ff\"\n", ""},
@@ -64,13 +70,26 @@ const config_text_case PARSER_CASES[] = {
     {"LineStartsWithEquals", "= x\n", at(1, "keyword expected")},
     {"LineStartsWithComma", ", x\n", at(1, "keyword expected")},
     {"LexicalErrorFirst", "_x\n", at(1, "invalid token") + at(1, "keyword expected")},
-    {"CrLfLineEnds", "charset = ascii\r\n", at(1, "invalid token") + at(1, "syntax error")},
+    {"CrLfLineEnds", "charset = ascii\r\nlines = 24\r\n",
+     at(1, "invalid token") + at(1, "syntax error") + CR_HINT(1) + at(2, "invalid token") +
+         at(2, "syntax error")},
+    {"CrOnlyOnARejectedLine", "bad\n# fine\r\nx y\r\n",
+     at(1, "syntax error") + at(3, "syntax error") + CR_HINT(3)},
+    {"ByteOrderMark", "\xef\xbb\xbf# comment\n",
+     at(1, "invalid token") + at(1, "keyword expected") +
+         at(1, "the file begins with a byte order mark")},
+    {"EveryCauseInOrder", "\xef\xbb\xbf" "charset = ascii\r\n",
+     at(1, "invalid token") + at(1, "keyword expected") + CR_HINT(1) +
+         at(1, "the file begins with a byte order mark")},
+    {"LastLineEndsInCr", "charset = ascii\r",
+     at(1, "line too long") + CR_HINT(1) + at(1, "the last line has no line end")},
     {"SeveralFaultyLines",
      "charset = ascii\nbad\n# fine\nchar 300 = \"x\"\nunprintable = \"x\"\nx y\n",
      at(2, "syntax error") + at(4, "number (0..255) expected") + at(6, "syntax error")},
     {"LongestLine", "#" + LONG_LINE.substr(1) + "\n", ""},
     {"LineTooLong", "#" + LONG_LINE + "\ncharset = bogus\n", at(1, "line too long")},
-    {"LastLineWithoutNewline", "charset = ascii\n# fine", at(2, "line too long")},
+    {"LastLineWithoutNewline", "charset = ascii\n# fine",
+     at(2, "line too long") + at(2, "the last line has no line end")},
     {"NulBeforeNewline", std::string("charset = ascii\0\n", 17), at(1, "line too long")},
     {"NulLine", std::string("\0\n", 2), at(1, "line too long")},
     {"LineTooLongEndsAtOnce", "bad\n" + LONG_LINE + "x\nbad\n",
