@@ -143,6 +143,7 @@ struct reference_result {
     bool end_mark_seen = false, text_after_end_mark = false;
     unsigned long end_mark_line = 0, end_mark_column = 0;
     unsigned long line_ends_with_cr = 0, cr_line = 0, cr_column = 0;
+    unsigned long unencodable_line = 0, unencodable_column = 0, unencodable_value = 0;
 };
 
 reference_result reference_conversion(const std::string& input, bool utf8) {
@@ -218,8 +219,13 @@ reference_result reference_conversion(const std::string& input, bool utf8) {
                     int c = reference_to_host(byte);
                     if (c < 0)
                         untranslatable(byte);
-                    else if (!reference_encode(static_cast<std::uint32_t>(c), utf8, r.output))
+                    else if (!reference_encode(static_cast<std::uint32_t>(c), utf8, r.output) &&
+                             !r.write_error) {
                         r.write_error = true;
+                        r.unencodable_line = line;
+                        r.unencodable_column = column;
+                        r.unencodable_value = static_cast<unsigned long>(c);
+                    }
                 }
             }
             if (byte == '\n')
@@ -247,8 +253,13 @@ std::string reference_messages(const reference_result& r) {
     };
     if (r.read_error)
         line(std::string("read error on ") + SOURCE + ": " + std::strerror(EILSEQ));
-    if (r.write_error)
+    if (r.write_error) {
         line(std::string("write error on ") + TARGET + ": " + std::strerror(EILSEQ));
+        char place[128];
+        std::snprintf(place, sizeof place, "%s:%lu:%lu: U+%04lX cannot be written in this locale",
+                      SOURCE, r.unencodable_line, r.unencodable_column, r.unencodable_value);
+        line(place);
+    }
     if (r.untranslatable > 0 && !ignore_unconvertible) {
         line(std::string(unconvertible_is_error ? "" : "warning: ") + SOURCE +
              " contains untranslateable characters");

@@ -424,13 +424,22 @@ const ascii_locale_case ASCII_LOCALE_CASES[] = {
      {"-c", "in.cpm"},
      "charset = latin1\n",
      "abcd",
-     P + "write error on <stdout>: " + EILSEQ_TEXT + "\n" + HINT},
+     P + "write error on <stdout>: " + EILSEQ_TEXT + "\n" + P +
+         "in.cpm:1:3: U+00E9 cannot be written in this locale\n" + HINT},
+    {"WritingWhereTheFirstStands",
+     "LC_ALL=C",
+     {"-c", "two.cpm", "-u", "out.txt"},
+     "charset = latin1\n",
+     "",
+     P + "write error on out.txt.temp.$PID: " + EILSEQ_TEXT + "\n" + P +
+         "two.cpm:2:2: U+00E8 cannot be written in this locale\n" + HINT},
     {"WritingHostFile",
      "LC_ALL=C",
      {"-c", "in.cpm", "-u", "out.txt"},
      "charset = latin1\n",
      "",
-     P + "write error on out.txt.temp.$PID: " + EILSEQ_TEXT + "\n" + HINT},
+     P + "write error on out.txt.temp.$PID: " + EILSEQ_TEXT + "\n" + P +
+         "in.cpm:1:3: U+00E9 cannot be written in this locale\n" + HINT},
     {"ReadingTheConfiguration",
      "LC_ALL=C",
      {"-c", "in.cpm"},
@@ -458,6 +467,7 @@ TEST_P(AsciiLocale, DecidedByTheProgramWithAHint) {
     write_file(scratch / "bad.txt", "caf\xc3(\n");
     write_file(scratch / "in.cpm", "ab\xe9"
                                    "cd\x1a");
+    write_file(scratch / "two.cpm", "a\r\nb\xe8\xe9\x1a");
     if (!c.configuration.empty())
         write_file(scratch / ".vorbix.conf", c.configuration);
     run_options options;

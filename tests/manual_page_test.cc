@@ -93,7 +93,7 @@ std::set<std::string> program_messages() {
             literals = literals.substr(literals.find('"') + 1);
             literals.pop_back();
             std::string format = std::regex_replace(literals, std::regex(R"(\\(.))"), "$1");
-            format = std::regex_replace(format, std::regex("%l?[scdu]"), "*");
+            format = std::regex_replace(format, std::regex("%[-0-9]*l?[scduxX]"), "*");
             format = std::regex_replace(format, std::regex(R"(\*\*)"), "*");
             if (format != "*")
                 messages.insert(format);

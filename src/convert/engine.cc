@@ -69,11 +69,20 @@ struct carriage_return_record {
     text_position first;
 };
 
+// The first character that the locale's encoding cannot hold: the write
+// error's cause, and where it stands.
+struct unencodable_record {
+    bool seen = false;
+    text_position first;
+    std::uint32_t value = 0;
+};
+
 // The engine's record of one conversion, cleared at its start so that nothing
 // carries over from one file to the next.
 struct conversion_record {
     line_tracker lines;
     untranslatable_record untranslatable;
+    unencodable_record unencodable;
     end_mark_record end_mark;
     carriage_return_record line_ends_with_cr;
 };
@@ -84,6 +93,15 @@ void note_untranslatable(std::uint64_t offset, std::uint32_t value) {
     if (record.untranslatable.count++ == 0) {
         record.untranslatable.first = record.lines.position_of(offset);
         record.untranslatable.first_value = value;
+    }
+}
+
+void note_unencodable(std::uint64_t offset, std::uint32_t value) {
+    unencodable_record& found = record.unencodable;
+    if (!found.seen) {
+        found.seen = true;
+        found.first = record.lines.position_of(offset);
+        found.value = value;
     }
 }
 
@@ -218,7 +236,11 @@ unsigned char* emit(const host_output& what, unsigned char* out, cpm_to_host_sta
         note_untranslatable(offset, byte);
         return out;
     }
-    return emit(code, out, state);
+    bool failed_before = target_stream.failed();
+    out = emit(code, out, state);
+    if (!failed_before && target_stream.failed() && target_stream.error_number() == EILSEQ)
+        note_unencodable(offset, static_cast<std::uint32_t>(code.character));
+    return out;
 }
 
 // Hands each buffered span of CP/M text before the first ^Z to handle_span,
@@ -437,6 +459,12 @@ int run_conversion(const char* source, const char* write_name) {
     if (target_stream.failed()) {
         print_diagnostic("write error on %s: %s", write_name,
                          std::strerror(target_stream.error_number()));
+        const unencodable_record& unencodable = record.unencodable;
+        if (unencodable.seen)
+            print_diagnostic("%s:%lu:%lu: U+%04lX cannot be written in this locale", source,
+                             static_cast<unsigned long>(unencodable.first.line),
+                             static_cast<unsigned long>(unencodable.first.column),
+                             static_cast<unsigned long>(unencodable.value));
         if (target_is_host)
             hint_at_ascii_locale(target_stream.error_number());
         result = -1;
