@@ -1,25 +1,33 @@
 // Real CP/M text files read off original disks: converted to host text, back
 // to CP/M, and copied CP/M to CP/M, each checked against the rules of the
-// format. Skipped where the corpus folder is not present.
+// format, and checked with --check.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "run_converter.h"
 
 namespace {
 
-const std::string CORPUS_DIR = VORBIX_SOURCE_DIR "/../shared/corpus";
+// The public-domain files kept in the tree, and the whole shared corpus where
+// it is present beside the project; a name found in both is read once.
+const std::string TREE_CORPUS = VORBIX_SOURCE_DIR "/tests/corpus";
+const std::string SHARED_CORPUS = VORBIX_SOURCE_DIR "/../shared/corpus";
 
 std::vector<std::string> corpus_files() {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(CORPUS_DIR, error))
-        if (entry.path().extension() != ".md")
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+    std::map<std::string, std::string> paths;
+    for (const std::string& folder : {SHARED_CORPUS, TREE_CORPUS}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (entry.path().extension() != ".md")
+                paths[entry.path().filename().string()] = entry.path().string();
+    }
+    std::vector<std::string> files;
+    for (const auto& [name, path] : paths)
+        files.push_back(path);
+    return files;
 }
 
 // The host text that the CP/M text should give under the default set: up to
@@ -65,15 +73,13 @@ std::string filled(std::string text) {
 }
 
 TEST(Corpus, ConvertsEveryFileFaithfully) {
-    std::vector<std::string> names = corpus_files();
-    if (names.empty())
-        GTEST_SKIP() << "no corpus at " << CORPUS_DIR;
+    std::vector<std::string> files = corpus_files();
+    ASSERT_GE(files.size(), 13u);
     scratch_dir scratch;
     run_options options;
     options.working_dir = scratch.path();
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        std::string source = CORPUS_DIR + "/" + name;
+    for (const std::string& source : files) {
+        SCOPED_TRACE(source);
         std::string cpm = read_file(source);
         std::string messages;
         std::string host = expected_host_text(cpm, source, messages);
@@ -94,6 +100,34 @@ TEST(Corpus, ConvertsEveryFileFaithfully) {
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(read_file(scratch / "copy.cpm"), filled(cpm.substr(0, cpm.find('\x1a'))));
     }
+}
+
+// What a check finds in real files: WordStar's soft line ends and high bits,
+// MBASIC's line continuations, listings spaced with bare LF, a stale record
+// after the text, and a file padded with NUL instead of ^Z, which a folder
+// run takes for binary.
+TEST(Corpus, CheckNamesWhatIsSpecialAboutEachFile) {
+    scratch_dir scratch;
+    run_options options;
+    options.working_dir = scratch.path();
+    run_result result =
+        run_converter_process({"--check", "-c", TREE_CORPUS, "-u", "host"}, options);
+    const std::string c = TREE_CORPUS + "/";
+    EXPECT_EQ(result.out, c + "cdoscopy.prn: new\n" +
+                              c + "cpm.hlp: 1740 untranslatable, 113 line ends without CR, new\n" +
+                              c + "du-v75.asm: new\n" +
+                              c + "edit.doc: new\n" +
+                              c + "equates.lib: 1 untranslatable, new\n" +
+                              c + "kernl.asm: binary\n" +
+                              c + "othello.for: 1 records after ^Z, new\n" +
+                              c + "rbbs22.asc: 43 line ends without CR, new\n" +
+                              c + "typesq2.fix: new\n" +
+                              c + "word-pzl.asc: new\n" +
+                              c + "xmail.doc: 104 untranslatable, 7 line ends without CR, new\n" +
+                              c + "z80-ops.asm: new\n" +
+                              c + "zx65r.prn: 187 line ends without CR, new\n");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_FALSE(file_exists(scratch / "host"));
 }
 
 } // namespace
