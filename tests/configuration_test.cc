@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 
 #include "run_converter.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string P = "vorbix-convert: ";
 const std::string CONFIG_ERROR = P + "command line or configuration error\n";
 const std::string E_ACUTE = "\xc3\xa9";
 const std::string EN_DASH = "\xe2\x80\x93";
@@ -118,9 +118,7 @@ struct hostile_file_case {
     std::string messages;
 };
 
-void PrintTo(const hostile_file_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(hostile_file_case)
 
 class HostileConfiguration : public Configuration,
                              public testing::WithParamInterface<hostile_file_case> {};

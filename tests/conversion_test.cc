@@ -7,15 +7,11 @@
 #include <cstring>
 
 #include "run_converter.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string P = "vorbix-convert: ";
 const std::string Z(1, '\x1a');
-
-std::string fill(std::size_t count) {
-    return std::string(count, '\x1a');
-}
 
 enum class format { host, cpm };
 
@@ -30,9 +26,7 @@ struct conversion_case {
     int status = 0;
 };
 
-void PrintTo(const conversion_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(conversion_case)
 
 class Conversion : public testing::TestWithParam<conversion_case> {};
 
@@ -398,9 +392,7 @@ struct ascii_locale_case {
     std::string err; // "$PID" stands for the process id
 };
 
-void PrintTo(const ascii_locale_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(ascii_locale_case)
 
 const std::string HINT =
     P + "the locale's character set is ASCII: set LC_ALL to the text's locale, such as C.UTF-8\n";
@@ -536,9 +528,7 @@ struct same_file_case {
     std::string output;
 };
 
-void PrintTo(const same_file_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(same_file_case)
 
 class SameFile : public testing::TestWithParam<same_file_case> {};
 

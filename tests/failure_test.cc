@@ -13,10 +13,10 @@
 #include <cstring>
 
 #include "run_converter.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string P = "vorbix-convert: ";
 const std::string OLD_TARGET = "old target\r\n\x1a";
 
 std::string temp_name(const std::string& target, pid_t pid) {
@@ -78,9 +78,7 @@ struct write_error_case {
     std::vector<std::string> args;
 };
 
-void PrintTo(const write_error_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(write_error_case)
 
 class WriteError : public Failure, public testing::WithParamInterface<write_error_case> {};
 
@@ -146,9 +144,7 @@ struct planted_case {
     std::string expected;
 };
 
-void PrintTo(const planted_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(planted_case)
 
 const planted_case PLANTED[] = {
     {"HardLinkHostTarget", link, {"-u", "in.txt", "-u", "out"}, "some text\n"},
@@ -240,9 +236,7 @@ struct descriptor_target_case {
     std::string err;
 };
 
-void PrintTo(const descriptor_target_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(descriptor_target_case)
 
 const descriptor_target_case DESCRIPTOR_TARGETS[] = {
     {"HostToStandardOutput", {"-u", "in.txt", "-u", "/dev/fd/1"}, false, "some text\n", ""},

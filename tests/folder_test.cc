@@ -12,15 +12,11 @@
 #include <unistd.h>
 
 #include "run_converter.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string P = "vorbix-convert: ";
 const std::string CONFIG_ERROR = P + "command line or configuration error\n";
-
-std::string cpm(const std::string& text) {
-    return text + std::string((128 - text.size() % 128) % 128, '\x1a');
-}
 
 class Folder : public testing::Test {
   protected:
@@ -45,8 +41,8 @@ class Folder : public testing::Test {
 };
 
 TEST_F(Folder, EachDirectionFileByFile) {
-    write_file(scratch / "in/b.cpm", cpm("second\r\n\x1a"));
-    write_file(scratch / "in/a.cpm", cpm("first\r\n\x1a"));
+    write_file(scratch / "in/b.cpm", cpm_records("second\r\n\x1a"));
+    write_file(scratch / "in/a.cpm", cpm_records("first\r\n\x1a"));
     run_result result = run_converter_process({"-c", "in", "-u", "out"}, options);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
@@ -56,7 +52,7 @@ TEST_F(Folder, EachDirectionFileByFile) {
     make_folder("back");
     result = run_converter_process({"-z", "-u", "out", "-c", "back/"}, options);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(read_file(scratch / "back/a.cpm"), cpm("first\r\n\x1a"));
+    EXPECT_EQ(read_file(scratch / "back/a.cpm"), cpm_records("first\r\n\x1a"));
     EXPECT_EQ(entries("back"), (std::vector<std::string>{"a.cpm", "b.cpm"}));
 }
 
@@ -72,8 +68,8 @@ TEST_F(Folder, InPlace) {
     write_file(scratch / "in/b", "two\n");
     run_result result = run_converter_process({"-u", "in", "-c", "in"}, options);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(read_file(scratch / "in/a"), cpm("one\r\n"));
-    EXPECT_EQ(read_file(scratch / "in/b"), cpm("two\r\n"));
+    EXPECT_EQ(read_file(scratch / "in/a"), cpm_records("one\r\n"));
+    EXPECT_EQ(read_file(scratch / "in/b"), cpm_records("two\r\n"));
     EXPECT_EQ(entries("in"), (std::vector<std::string>{"a", "b"}));
 }
 
@@ -98,8 +94,8 @@ TEST_F(Folder, WhichEntriesAndInWhichOrder) {
                               P + "in/\xc3\xa4-high:1:1: U+00E4\n");
     EXPECT_EQ(entries("out"),
               (std::vector<std::string>{"Z", "link", "with space", "\xc3\xa4-high"}));
-    EXPECT_EQ(read_file(scratch / "out/link"), cpm("t\r\n"));
-    EXPECT_EQ(read_file(scratch / "out/with space"), cpm("s\r\n"));
+    EXPECT_EQ(read_file(scratch / "out/link"), cpm_records("t\r\n"));
+    EXPECT_EQ(read_file(scratch / "out/with space"), cpm_records("s\r\n"));
 }
 
 // Nothing carries over from one file to the next: the warning of the first
@@ -113,7 +109,7 @@ TEST_F(Folder, NoStateLeaksBetweenFiles) {
                               "in/a:1:4: U+00E9\n" + P +
                               "warning: in/a:1:5: text goes on after a ^Z, where CP/M programs "
                               "stop reading\n");
-    EXPECT_EQ(read_file(scratch / "out/b"), cpm("clean\r\n"));
+    EXPECT_EQ(read_file(scratch / "out/b"), cpm_records("clean\r\n"));
 }
 
 // A file that fails leaves its target as it was and no temporary file; the
@@ -273,8 +269,8 @@ TEST_F(Folder, InPlaceLinksLeftoversAndTheOrderOfReasons) {
                               "skipping ./in/X.COM: a binary file\n" + P +
                               "skipping ./in/dangling.COM: not a regular file\n" + P +
                               "skipping ./in/zzz: a symbolic link\n");
-    EXPECT_EQ(read_file(scratch / "in/aaa"), cpm("hello\r\n"));
-    EXPECT_EQ(read_file(scratch / "in/f29"), cpm("x\r\n"));
+    EXPECT_EQ(read_file(scratch / "in/aaa"), cpm_records("hello\r\n"));
+    EXPECT_EQ(read_file(scratch / "in/f29"), cpm_records("x\r\n"));
     EXPECT_EQ(read_file(scratch / "in/A.TXT.temp.123"), "left\n");
     EXPECT_TRUE(std::filesystem::is_symlink(scratch / "in/zzz"));
     EXPECT_EQ(entries("in").size(), 38u);
@@ -304,7 +300,7 @@ TEST_F(Folder, PermissionsAsAUser) {
     EXPECT_EQ(result.err, P + "couldn't open in/link: " + std::strerror(EACCES) + "\n" + P +
                               "1 of 2 files failed\n");
     chmod((scratch / "out").c_str(), 0700);
-    EXPECT_EQ(read_file(scratch / "out/a"), cpm("a\r\n"));
+    EXPECT_EQ(read_file(scratch / "out/a"), cpm_records("a\r\n"));
 }
 
 // An entry listed as a regular file and replaced by a FIFO before it is
@@ -348,7 +344,7 @@ TEST_F(Folder, MissingTargetFolder) {
 
     result = run_converter_process({"-u", "in", "-c", "new"}, options);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(read_file(scratch / "new/a"), cpm("a\r\n"));
+    EXPECT_EQ(read_file(scratch / "new/a"), cpm_records("a\r\n"));
 }
 
 } // namespace

@@ -10,14 +10,9 @@
 #include <filesystem>
 
 #include "run_converter.h"
+#include "test_support.h"
 
 namespace {
-
-const std::string P = "vorbix-convert: ";
-
-std::string cpm(const std::string& text) {
-    return text + std::string((128 - text.size() % 128) % 128, '\x1a');
-}
 
 struct check_case {
     const char* name;
@@ -30,15 +25,15 @@ struct check_case {
 
 // clang-format off
 const check_case CHECKS[] = {
-    {"Ok",                 "-c", cpm("a\r\n"),                    "-",     "ok",                       0},
-    {"New",                "-c", cpm("a\r\n"),                    nullptr, "new",                      1},
-    {"Same",               "-c", cpm("a\r\n"),                    "a\n",   "same",                     0},
-    {"Differs",            "-c", cpm("a\r\n"),                    "b\n",   "differs",                  1},
-    {"TargetLonger",       "-c", cpm("a\r\n"),                    "a\nb",  "differs",                  1},
+    {"Ok",                 "-c", cpm_records("a\r\n"),                    "-",     "ok",                       0},
+    {"New",                "-c", cpm_records("a\r\n"),                    nullptr, "new",                      1},
+    {"Same",               "-c", cpm_records("a\r\n"),                    "a\n",   "same",                     0},
+    {"Differs",            "-c", cpm_records("a\r\n"),                    "b\n",   "differs",                  1},
+    {"TargetLonger",       "-c", cpm_records("a\r\n"),                    "a\nb",  "differs",                  1},
     {"LineEndsWithoutCr",  "-c", "a\nb\r\nc\n\x1a" "d\n",         "-",     "2 line ends without CR",   1},
-    {"RecordsAfterEndMark","-c", cpm("a\x1a") + "x" + cpm("") + std::string(127, '\x1a') + std::string(128, 'y'),
+    {"RecordsAfterEndMark","-c", cpm_records("a\x1a") + "x" + cpm_records("") + std::string(127, '\x1a') + std::string(128, 'y'),
                                                                    "-",     "2 records after ^Z",       1},
-    {"FillAfterEndMark",   "-c", cpm("a\x1a") + std::string(128, '\x1a'), "-", "ok",                   0},
+    {"FillAfterEndMark",   "-c", cpm_records("a\x1a") + std::string(128, '\x1a'), "-", "ok",                   0},
     {"Untranslatable",     "-c", "\x80\x81",                      "-",     "2 untranslatable",         1},
     {"Binary",             "-c", std::string("a\0b", 3),          nullptr, "binary",                   0},
     {"NulAfterEndMark",    "-c", std::string("a\x1a\0", 3),       "-",     "ok",                       0},
@@ -49,9 +44,7 @@ const check_case CHECKS[] = {
 };
 // clang-format on
 
-void PrintTo(const check_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(check_case)
 
 class Check : public testing::TestWithParam<check_case> {};
 
@@ -93,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(, Check, testing::ValuesIn(CHECKS), testing::PrintToStr
 TEST(CheckFolder, LinesInNameOrder) {
     scratch_dir scratch;
     ASSERT_EQ(mkdir((scratch / "in").c_str(), 0777), 0);
-    write_file(scratch / "in/B.TXT", cpm("b\r\n"));
+    write_file(scratch / "in/B.TXT", cpm_records("b\r\n"));
     write_file(scratch / "in/A.TXT", "unix\n");
     write_file(scratch / "in/P.COM", "program");
     write_file(scratch / "in/A.TXT.temp.9", "left");
@@ -101,12 +94,13 @@ TEST(CheckFolder, LinesInNameOrder) {
     options.working_dir = scratch.path();
     run_result result = run_converter_process({"--check", "-c", "in", "-u", "out"}, options);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "in/A.TXT: 1 line ends without CR, new\nin/B.TXT: new\nin/P.COM: binary\n");
+    EXPECT_EQ(result.out,
+              "in/A.TXT: 1 line ends without CR, new\nin/B.TXT: new\nin/P.COM: binary\n");
     EXPECT_EQ(result.err, P + "skipping in/A.TXT.temp.9: left by an interrupted run\n");
     EXPECT_FALSE(file_exists(scratch / "out"));
 
     ASSERT_EQ(run_converter_process({"-c", "in", "-u", "out"}, options).status, 0);
-    write_file(scratch / "in/C.TXT", cpm("c\r\n"));
+    write_file(scratch / "in/C.TXT", cpm_records("c\r\n"));
     result = run_converter_process({"--check", "--update", "-c", "in", "-u", "out"}, options);
     EXPECT_EQ(result.out, "in/C.TXT: new\nin/P.COM: binary\n");
     EXPECT_EQ(result.status, 1);
@@ -141,7 +135,8 @@ TEST(UpdateAndKeepDate, ByModificationTime) {
             }
             run_options options;
             options.working_dir = scratch.path();
-            std::vector<std::string> args = {"--update", "--keep-date", "-u", "in/f", "-u", "out/f"};
+            std::vector<std::string> args = {"--update", "--keep-date", "-u",
+                                             "in/f",     "-u",          "out/f"};
             if (folder)
                 args = {"--update", "--keep-date", "-u", "in", "-u", "out"};
             run_result result = run_converter_process(args, options);

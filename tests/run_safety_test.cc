@@ -16,10 +16,9 @@
 #include <thread>
 
 #include "run_converter.h"
+#include "test_support.h"
 
 namespace {
-
-const std::string P = "vorbix-convert: ";
 
 struct stat status_of(const std::string& path) {
     struct stat status {};
@@ -35,8 +34,8 @@ struct permission_case {
     mode_t target_mode; ///< 0: no target yet
     mode_t source_mode;
     mode_t umask;
-    bool as_user;      ///< run as an unprivileged user
-    int target_owner;  ///< -1: the run's own; else the uid and gid given to the target
+    bool as_user;     ///< run as an unprivileged user
+    int target_owner; ///< -1: the run's own; else the uid and gid given to the target
     mode_t expected;
     const char* warning; ///< the line expected, if any
 };
@@ -57,9 +56,7 @@ const permission_case PERMISSIONS[] = {
 };
 // clang-format on
 
-void PrintTo(const permission_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(permission_case)
 
 class Permissions : public testing::TestWithParam<permission_case> {};
 
@@ -135,23 +132,59 @@ TEST(ClosedStreamsAndTheSameFile, FailWithoutWriting) {
         bool close_stdin, close_stdout, same_file_on_stdin, same_file_on_fd3;
         std::string err; ///< with "F" for the file f's name
     } cases[] = {
-        {{"-u", "/dev/stdin", "-c", "T.CPM"}, true, false, false, false,
+        {{"-u", "/dev/stdin", "-c", "T.CPM"},
+         true,
+         false,
+         false,
+         false,
          "couldn't open /dev/stdin: " + std::string(std::strerror(EBADF))},
-        {{"-u", "/proc/self/fd/0", "-c", "T.CPM"}, true, false, false, false,
+        {{"-u", "/proc/self/fd/0", "-c", "T.CPM"},
+         true,
+         false,
+         false,
+         false,
          "couldn't open /proc/self/fd/0: " + std::string(std::strerror(EBADF))},
-        {{"-u", "h.txt", "-c", "/dev/fd/0"}, true, false, false, false,
+        {{"-u", "h.txt", "-c", "/dev/fd/0"},
+         true,
+         false,
+         false,
+         false,
          "couldn't open /dev/fd/0: " + std::string(std::strerror(EBADF))},
-        {{"-u", "h.txt", "-u", "/dev/stdout"}, false, true, false, false,
+        {{"-u", "h.txt", "-u", "/dev/stdout"},
+         false,
+         true,
+         false,
+         false,
          "couldn't open /dev/stdout: " + std::string(std::strerror(EBADF))},
-        {{"-u", "-", "-c", "T.CPM"}, true, false, false, false,
+        {{"-u", "-", "-c", "T.CPM"},
+         true,
+         false,
+         false,
+         false,
          "read error on <stdin>: " + std::string(std::strerror(EBADF))},
-        {{"-u", "/dev/stdin", "-c", "/dev/stdout"}, false, false, true, false,
+        {{"-u", "/dev/stdin", "-c", "/dev/stdout"},
+         false,
+         false,
+         true,
+         false,
          "couldn't open /dev/stdout: it is the source file"},
-        {{"-u", "-", "-u", "-"}, false, false, true, false,
+        {{"-u", "-", "-u", "-"},
+         false,
+         false,
+         true,
+         false,
          "couldn't open <stdout>: it is the source file"},
-        {{"-u", "/dev/fd/3", "-c", "/dev/fd/3"}, false, false, false, true,
+        {{"-u", "/dev/fd/3", "-c", "/dev/fd/3"},
+         false,
+         false,
+         false,
+         true,
          "couldn't open /dev/fd/3: it is the source file"},
-        {{"-u", "f", "-u", "/proc/self/fd/3"}, false, false, false, true,
+        {{"-u", "f", "-u", "/proc/self/fd/3"},
+         false,
+         false,
+         false,
+         true,
          "couldn't open /proc/self/fd/3: it is the source file"},
     };
     for (const auto& c : cases) {

@@ -1,6 +1,7 @@
 // Host text decoding and encoding over the block streams: sequences cut by a
 // block boundary, invalid and truncated input, unencodable characters.
 #include "common/host_text.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -75,9 +76,7 @@ struct bad_input_case {
     std::wstring decoded;
 };
 
-void PrintTo(const bad_input_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(bad_input_case)
 
 class HostTextBadInput : public HostText, public testing::WithParamInterface<bad_input_case> {};
 

@@ -20,12 +20,12 @@ struct case_range {
 
 #include "config/character_class_tables.inc"
 
-template <typename Range, std::size_t N> const Range* range_holding(const Range (&ranges)[N], wchar_t c) {
+template <typename Range, std::size_t N>
+const Range* range_holding(const Range (&ranges)[N], wchar_t c) {
     auto code = static_cast<std::uint32_t>(c);
-    const Range* found = std::upper_bound(std::begin(ranges), std::end(ranges), code,
-                                          [](std::uint32_t value, const Range& range) {
-                                              return value < range.first;
-                                          });
+    const Range* found = std::upper_bound(
+        std::begin(ranges), std::end(ranges), code,
+        [](std::uint32_t value, const Range& range) { return value < range.first; });
     if (found == std::begin(ranges) || code > (found - 1)->last)
         return nullptr;
     return found - 1;

@@ -9,6 +9,7 @@
 #include "config/config_test_support.h"
 #include "config/settings.h"
 #include "config/value_forms.h"
+#include "test_support.h"
 
 namespace {
 
@@ -221,9 +222,7 @@ struct settings_case {
     int expected;
 };
 
-void PrintTo(const settings_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(settings_case)
 
 class EmulatorSettingsValue : public testing::TestWithParam<settings_case> {};
 

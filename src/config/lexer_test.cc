@@ -9,6 +9,7 @@
 #include "common/diagnostic.h"
 #include "config/loader.h"
 #include "config/statement_parser.h"
+#include "test_support.h"
 
 namespace {
 
@@ -74,9 +75,7 @@ struct lexer_case {
     std::string messages = "";
 };
 
-void PrintTo(const lexer_case& c, std::ostream* os) {
-    *os << c.name;
-}
+PRINTS_AS_ITS_NAME(lexer_case)
 
 class Lexer : public testing::TestWithParam<lexer_case> {};
 

@@ -89,7 +89,6 @@ int finish_standard_output() {
     return 1;
 }
 
-
 // --help: the usage text on standard output, without the message prefix,
 // then the long options in the usage text's columns.
 int print_help() {

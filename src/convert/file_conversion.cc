@@ -31,7 +31,8 @@ int open_source(const file_to_convert& file) {
     bool closed = was_closed_at_start(descriptor_named_by(file.source));
     int fd = closed ? -1 : open(file.source, flags);
     if (fd < 0)
-        print_diagnostic("couldn't open %s: %s", file.source, std::strerror(closed ? EBADF : errno));
+        print_diagnostic("couldn't open %s: %s", file.source,
+                         std::strerror(closed ? EBADF : errno));
     return fd;
 }
 
@@ -53,7 +54,6 @@ bool is_source_itself(const target_file& target, const struct stat& source) {
            fstat(target.fd(), &written) == 0 && written.st_dev == source.st_dev &&
            written.st_ino == source.st_ino;
 }
-
 
 // --update: whether the target exists and is at least as new as the source,
 // to the nanosecond.
@@ -80,8 +80,8 @@ int keep_source_date(const target_file& target, const struct stat& source) {
 
 // Converts the open source into the target, which it opens; CONVERTED with
 // the text written and the target still to be committed.
-file_outcome write_conversion(const file_to_convert& file, int source_fd,
-                              const struct stat* source, target_file& target) {
+file_outcome write_conversion(const file_to_convert& file, int source_fd, const struct stat* source,
+                              target_file& target) {
     source_stream.attach(source_fd);
     bool check_binary = file.from_folder && !convert_binary_files;
     if (check_binary)
@@ -138,7 +138,8 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
     } else if (check_only) {
         outcome = check_file(file, source_fd);
     } else {
-        outcome = write_conversion(file, source_fd, source_known ? &source_status : nullptr, target);
+        outcome =
+            write_conversion(file, source_fd, source_known ? &source_status : nullptr, target);
     }
     // The source is closed before the target is renamed, so that a target
     // that is the source itself is replaced only once it has been read.

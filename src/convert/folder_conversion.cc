@@ -141,8 +141,8 @@ class progress_line {
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
         // 64 bits: a 32-bit long holds nanoseconds for two seconds only.
-        std::int64_t elapsed = (std::int64_t{now.tv_sec} - last_.tv_sec) * 1000000000 +
-                               (now.tv_nsec - last_.tv_nsec);
+        std::int64_t elapsed =
+            (std::int64_t{now.tv_sec} - last_.tv_sec) * 1000000000 + (now.tv_nsec - last_.tv_nsec);
         if (done > 0 && elapsed < PROGRESS_INTERVAL_NS)
             return;
         last_ = now;

@@ -11,7 +11,8 @@ constexpr unsigned char CR = 0x0D;
 constexpr unsigned char LF = 0x0A;
 
 // Where the next byte equal to value stands in [from, end), or end.
-const unsigned char* find(const unsigned char* from, const unsigned char* end, unsigned char value) {
+const unsigned char* find(const unsigned char* from, const unsigned char* end,
+                          unsigned char value) {
     const void* found = std::memchr(from, value, static_cast<std::size_t>(end - from));
     return found ? static_cast<const unsigned char*>(found) : end;
 }

@@ -39,8 +39,8 @@ class source_survey {
 
     bool host_source_;
     bool end_mark_seen_ = false;
-    unsigned char previous_ = 0; ///< the byte before these, 0 at the start
-    std::uint64_t offset_ = 0;   ///< bytes taken so far
+    unsigned char previous_ = 0;  ///< the byte before these, 0 at the start
+    std::uint64_t offset_ = 0;    ///< bytes taken so far
     std::uint64_t fill_from_ = 0; ///< CP/M: where the records after the ^Z's begin
     std::uint64_t line_ends_without_cr_ = 0;
     std::uint64_t line_ends_with_cr_ = 0;

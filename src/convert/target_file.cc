@@ -67,7 +67,8 @@ bool is_temporary_name(const std::string& name) {
     std::size_t digits = name.find_last_not_of("0123456789");
     if (digits == std::string::npos || digits + 1 == name.size())
         return false;
-    return digits + 1 >= MARK.size() && name.compare(digits + 1 - MARK.size(), MARK.size(), MARK) == 0;
+    return digits + 1 >= MARK.size() &&
+           name.compare(digits + 1 - MARK.size(), MARK.size(), MARK) == 0;
 }
 
 target_file::~target_file() {
