@@ -1,5 +1,5 @@
 // Finds runs of plain text, printable ASCII (0x20 to 0x7E) and tabs, sixteen
-// or eight bytes at a time. Most text is such runs, and in the usual
+// bytes at a time where SSE2 is, else one at a time. Most text is such runs, and in the usual
 // character sets and encodings each of these bytes stands for itself, so a
 // run can be copied without a lookup.
 #pragma once

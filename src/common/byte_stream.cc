@@ -132,7 +132,8 @@ void byte_writer::attach(int fd) {
 
 void byte_writer::kick_writeback() {
 #ifdef SYNC_FILE_RANGE_WRITE
-    // Only a hint: a failure here is found again by the fsync that follows.
+    // Only a start: an error of the writeback is reported by the fsync of
+    // the commit, through this descriptor, which stays open until then.
     sync_file_range(fd_, static_cast<off_t>(written_back_),
                     static_cast<off_t>(handed_over_ - written_back_), SYNC_FILE_RANGE_WRITE);
 #endif

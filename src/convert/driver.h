@@ -1,5 +1,7 @@
-// The converter's entry point: the command line, the choice and opening of
-// source and target, and the final rename or removal of the temporary file.
+// The converter's entry point: the command line (short and long options),
+// the configuration, and the choice between one file and a folder; the
+// conversion itself and the commit of its target are file_conversion's and
+// target_file's.
 #pragma once
 
 /// Runs the converter on its arguments and returns the exit status: 0 on
