@@ -8,7 +8,9 @@
 // 5 -a, 6 the C locale instead of UTF-8), one byte choosing the tables (bits
 // 0-1 the primary table, 2-3 the alternate: the identity "ascii", "latin1",
 // "vorbix", or a table whose entries are not themselves; bit 4 a substitute
-// "?"), then the source.
+// "?"; bits 5-6 the vector layer: the processor's best, the plain one, the
+// baseline SSE2 or NEON, or AVX2 where the processor has it), then the
+// source.
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "charset/charset_tables.h"
+#include "common/byte_classes.h"
 #include "common/diagnostic.h"
 #include "convert/engine.h"
 #include "convert/run_state.h"
@@ -317,6 +320,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string input(reinterpret_cast<const char*>(data + 2), size - 2);
 
     reset_all_state();
+    const vector_level LEVELS[] = {vector_level::PLAIN, vector_level::PLAIN, vector_level::SSE2,
+                                   vector_level::AVX2};
+    unsigned level = (tables >> 5) & 3;
+    if ((level == 0 || !use_vector_level(LEVELS[level])) &&
+        !use_vector_level(vector_level::NEON) && !use_vector_level(vector_level::AVX2))
+        use_vector_level(vector_level::SSE2);
     // The configuration is read in UTF-8; the conversion in the run's locale.
     std::setlocale(LC_CTYPE, "C.UTF-8");
     std::string configuration =

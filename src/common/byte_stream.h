@@ -7,6 +7,8 @@
 #include <cstdint>
 
 constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+/// How far past the data a reader's buffer may be read.
+constexpr std::size_t STREAM_READ_SLACK = 64;
 
 /// Reads a descriptor in blocks. Like a stdio stream it keeps an error
 /// indicator, and with it the error number of the failure.
@@ -60,7 +62,9 @@ class byte_reader {
     int error_number_ = 0;
     std::size_t start_ = 0;
     std::size_t end_ = 0;
-    unsigned char buffer_[STREAM_BUFFER_SIZE];
+    /// Room after the data, so that a block of it may be read a whole
+    /// block past its end.
+    unsigned char buffer_[STREAM_BUFFER_SIZE + STREAM_READ_SLACK];
 };
 
 /// Writes a descriptor in blocks. A failed write(2) sets the error indicator

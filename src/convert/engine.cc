@@ -6,6 +6,7 @@
 // multibyte encoding with LF line ends and no end mark.
 #include "convert/engine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "charset/charset_tables.h"
 #include "common/ascii_run.h"
+#include "common/byte_classes.h"
 #include "common/diagnostic.h"
 #include "common/host_text.h"
 #include "convert/run_state.h"
@@ -124,11 +126,25 @@ struct host_output {
     wchar_t character;
 };
 
+/// A code's bytes for the block loop; length 0 leaves the code to the byte
+/// loop (a character without a translation, one the locale cannot encode, or
+/// one encoded through a shift state).
+struct block_code {
+    unsigned char bytes[4];
+    unsigned char length;
+};
+
 struct host_output_plan {
     host_output codes[CPM_CODE_COUNT];
     host_output carriage_return; ///< a CR that turned out not to begin a line end
     host_output line_feed;
     bool plain_text_is_itself; ///< every code 0x20-0x7E and the tab is its own one byte
+    block_code block_codes[CPM_CODE_COUNT];
+    /// Whole blocks may be converted: every code below 0x80 is its own one
+    /// byte, CR and LF included.
+    bool blocks_apply;
+    /// Every code from 0x80 up has its bytes in block_codes.
+    bool every_high_code_in_blocks;
 };
 
 // Input is converted in chunks small enough that their output, at most two
@@ -159,6 +175,32 @@ host_output plan_character(wchar_t c, host_encoding encoding, bool stateless) {
     return planned;
 }
 
+// The codes' bytes for whole blocks. CR and LF are their own bytes in the
+// host's text (a CR LF pair is found from the masks, not from the table).
+void plan_blocks(host_output_plan& plan) {
+    plan.blocks_apply = plan.carriage_return.kind == HOST_BYTES &&
+                        plan.carriage_return.length == 1 && plan.carriage_return.bytes[0] == CPM_CR &&
+                        plan.line_feed.kind == HOST_BYTES && plan.line_feed.length == 1 &&
+                        plan.line_feed.bytes[0] == CPM_LF;
+    plan.every_high_code_in_blocks = true;
+    for (int code = 0; code < CPM_CODE_COUNT; ++code) {
+        const host_output& planned = plan.codes[code];
+        block_code& block = plan.block_codes[code];
+        block = block_code{};
+        if (code == CPM_CR || code == CPM_LF) {
+            block.bytes[0] = static_cast<unsigned char>(code);
+            block.length = 1;
+        } else if (planned.kind == HOST_BYTES && planned.length <= sizeof block.bytes) {
+            std::memcpy(block.bytes, planned.bytes, planned.length);
+            block.length = planned.length;
+        }
+        if (code < 0x80 && !(block.length == 1 && block.bytes[0] == code))
+            plan.blocks_apply = false;
+        if (code >= 0x80 && block.length == 0)
+            plan.every_high_code_in_blocks = false;
+    }
+}
+
 // The translation of every code, through cpm_to_host_char and the locale's
 // encoding. Only an encoding without shift states, whose sequences fit the
 // plan, has its bytes worked out in advance.
@@ -185,6 +227,7 @@ host_output_plan plan_host_output() {
         const host_output& planned = plan.codes[code];
         return planned.kind == HOST_BYTES && planned.length == 1 && planned.bytes[0] == code;
     });
+    plan_blocks(plan);
     return plan;
 }
 
@@ -280,6 +323,89 @@ void convert_host_to_host() {
     }
 }
 
+// The codes of the characters U+0080 to U+07FF, the two-byte sequences of
+// UTF-8, looked up when first met in a run.
+class two_byte_codes {
+  public:
+    int code_of(unsigned char lead, unsigned char continuation) {
+        if (!filled_) {
+            std::fill(std::begin(codes_), std::end(codes_), UNKNOWN);
+            filled_ = true;
+        }
+        unsigned value = (lead & 0x1Fu) << 6 | (continuation & 0x3Fu);
+        if (codes_[value] == UNKNOWN)
+            codes_[value] = static_cast<std::int16_t>(host_to_cpm_char(static_cast<wchar_t>(value)));
+        return codes_[value];
+    }
+
+  private:
+    static constexpr std::int16_t UNKNOWN = -2;
+    bool filled_ = false;
+    std::int16_t codes_[0x800];
+};
+
+// Converts the UTF-8 text at the start of the source's buffer block by block,
+// while the masks show what the block loop covers: plain text, LF (written
+// CR LF) and two-byte sequences with a code. A block stops at anything else
+// (a CR, a ^Z, a longer or invalid sequence, a character without a code),
+// which the character loop then takes. start is the offset of the first
+// character, for the line count. Returns the characters consumed.
+std::uint64_t convert_host_blocks(two_byte_codes& two_byte, std::uint64_t start) {
+    std::uint64_t characters = 0;
+    while (source_stream.available() > BYTE_BLOCK_SIZE) {
+        const unsigned char* text = source_stream.data();
+        byte_block_masks masks;
+        classify_byte_block(text, masks);
+        std::uint32_t stops = masks.cr | masks.end_mark;
+        std::size_t usable = stops != 0 ? static_cast<std::size_t>(lowest_bit(stops)) : BYTE_BLOCK_SIZE;
+        unsigned char* out = target_stream.reserve(4 * BYTE_BLOCK_SIZE);
+        if ((masks.high | masks.lf | stops) == 0) {
+            std::memcpy(out, text, BYTE_BLOCK_SIZE);
+            target_stream.commit(out + BYTE_BLOCK_SIZE);
+            source_stream.consume(BYTE_BLOCK_SIZE);
+            characters += BYTE_BLOCK_SIZE;
+            continue;
+        }
+        std::size_t from = 0;
+        std::uint64_t continuations = 0;
+        std::uint32_t events = (masks.high | masks.lf) & ((std::uint64_t{1} << usable) - 1);
+        while (events != 0) {
+            std::size_t at = static_cast<std::size_t>(lowest_bit(events));
+            events &= events - 1;
+            int code = CPM_LF;
+            if (text[at] != CPM_LF) {
+                unsigned char lead = text[at];
+                if (lead < 0xC2 || lead > 0xDF || at + 1 >= usable || (text[at + 1] & 0xC0) != 0x80 ||
+                    (code = two_byte.code_of(lead, text[at + 1])) < 0) {
+                    usable = at;
+                    break;
+                }
+            }
+            std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
+            out += at - from;
+            if (code == CPM_LF) {
+                record.lines.line_feed_at(start + characters + at - continuations);
+                *out++ = CPM_CR;
+                *out++ = CPM_LF;
+                from = at + 1;
+            } else {
+                *out++ = static_cast<unsigned char>(code);
+                events &= ~(std::uint32_t{1} << (at + 1));
+                ++continuations;
+                from = at + 2;
+            }
+        }
+        std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
+        out += usable - from;
+        target_stream.commit(out);
+        source_stream.consume(usable);
+        characters += usable - continuations;
+        if (usable < BYTE_BLOCK_SIZE)
+            break;
+    }
+    return characters;
+}
+
 void convert_host_to_cpm() {
     // The codes of the characters below U+0100, looked up once.
     std::int16_t low_codes[CPM_CODE_COUNT];
@@ -287,12 +413,26 @@ void convert_host_to_cpm() {
         low_codes[c] = static_cast<std::int16_t>(host_to_cpm_char(static_cast<wchar_t>(c)));
     bool plain_text_is_itself =
         plain_text_maps_to_itself([&low_codes](int c) { return low_codes[c] == c; });
+    // Blocks need every character below U+0080 to be its own code.
+    bool blocks_apply = true;
+    for (int c = 0; c < 0x80; ++c)
+        blocks_apply = blocks_apply && low_codes[c] == c;
+    two_byte_codes two_byte;
     host_text_reader input(source_stream);
     end_mark_record& end_mark = record.end_mark;
     std::uint64_t characters = 0; // read so far: the offset of the next one
     bool after_cr = false;        // the last character was a CR
     wchar_t c;
     for (;;) {
+        // After a ^Z every character is looked at, for the warning; after a
+        // CR the next, in case it makes a CR LF pair.
+        if (blocks_apply && !end_mark.seen && !after_cr && input.at_utf8_boundary()) {
+            std::uint64_t taken = convert_host_blocks(two_byte, characters);
+            if (taken > 0) {
+                characters += taken;
+                after_cr = false;
+            }
+        }
         // A run of plain ASCII text in UTF-8 is the same run of CP/M codes.
         if (plain_text_is_itself && input.at_utf8_boundary()) {
             std::size_t length = source_stream.available();
@@ -348,6 +488,64 @@ void convert_cpm_to_cpm() {
     });
 }
 
+// A block with more codes from 0x80 up than this is expanded byte by byte,
+// without a branch; one with fewer, between them.
+constexpr int SPARSE_HIGH_CODES = 6;
+
+// Converts the BYTE_BLOCK_SIZE bytes at text, whose next byte is next, into
+// out, when the masks show a block that the table covers: plain text, line
+// ends (a CR before an LF dropped), and codes with planned bytes. The text
+// may be read up to BYTE_BLOCK_SIZE bytes past the block (the stream's
+// buffer has that room). Returns the new end of the output, or null
+// to leave the block to the byte loop. offset is the block's place in the
+// source, for the line count.
+unsigned char* convert_cpm_block(const unsigned char* text, unsigned char next, std::uint64_t offset,
+                                 unsigned char* out, const host_output_plan& plan) {
+    byte_block_masks masks;
+    classify_byte_block(text, masks);
+    if ((masks.high | masks.cr | masks.lf) == 0) {
+        std::memcpy(out, text, BYTE_BLOCK_SIZE);
+        return out + BYTE_BLOCK_SIZE;
+    }
+    if (masks.high != 0 && !plan.every_high_code_in_blocks) {
+        for (std::uint32_t high = masks.high; high != 0; high &= high - 1)
+            if (plan.block_codes[text[lowest_bit(high)]].length == 0)
+                return nullptr;
+    }
+    std::uint32_t lf_after = masks.lf >> 1;
+    if (next == CPM_LF)
+        lf_after |= std::uint32_t{1} << (BYTE_BLOCK_SIZE - 1);
+    std::uint32_t dropped = masks.cr & lf_after;
+    if (masks.lf != 0) {
+        record.lines.line_feeds += static_cast<std::uint64_t>(bit_count(masks.lf));
+        record.lines.line_start = offset + (31 - static_cast<unsigned>(__builtin_clz(masks.lf))) + 1;
+    }
+    if (bit_count(masks.high) <= SPARSE_HIGH_CODES) {
+        // Few events: the text between them copied as it stands, a dropped
+        // CR left out, a high code's bytes put in. Each copy moves a whole
+        // block's worth, which the room after the block allows, and keeps
+        // only what belongs.
+        std::size_t from = 0;
+        for (std::uint32_t events = masks.high | dropped; events != 0; events &= events - 1) {
+            std::size_t at = static_cast<std::size_t>(lowest_bit(events));
+            std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
+            out += at - from;
+            const block_code& code = plan.block_codes[text[at]];
+            std::memcpy(out, code.bytes, sizeof code.bytes);
+            out += (dropped >> at & 1) != 0 ? 0 : code.length;
+            from = at + 1;
+        }
+        std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
+        return out + (BYTE_BLOCK_SIZE - from);
+    }
+    for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
+        const block_code& code = plan.block_codes[text[i]];
+        std::memcpy(out, code.bytes, sizeof code.bytes);
+        out += (dropped >> i & 1) != 0 ? 0 : code.length;
+    }
+    return out;
+}
+
 void convert_cpm_to_host() {
     host_text_writer output(target_stream);
     cpm_to_host_state state{plan_host_output(), output, false};
@@ -358,7 +556,21 @@ void convert_cpm_to_host() {
                 unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
                 const host_output& line_feed = state.plan.line_feed;
                 std::size_t i = 0;
+                // Whole blocks while a byte follows each in the text; a block
+                // the table does not cover goes through the byte loop.
+                std::size_t bytes_from = 0;
                 while (i < chunk) {
+                    if (state.plan.blocks_apply && !state.pending_cr && i >= bytes_from &&
+                        i + BYTE_BLOCK_SIZE <= chunk && i + BYTE_BLOCK_SIZE < length) {
+                        unsigned char* end = convert_cpm_block(
+                            text + i, text[i + BYTE_BLOCK_SIZE], offset + i, out, state.plan);
+                        if (end) {
+                            out = end;
+                            i += BYTE_BLOCK_SIZE;
+                            continue;
+                        }
+                        bytes_from = i + BYTE_BLOCK_SIZE;
+                    }
                     if (state.plan.plain_text_is_itself && !state.pending_cr) {
                         std::size_t run = copy_plain_text(text + i, chunk - i, out);
                         out += run;
