@@ -2,6 +2,7 @@
 #include "convert/target_file.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -51,13 +52,15 @@ int descriptor_named_by(const char* name) {
         const char* digits = name + length;
         if (*digits < '0' || *digits > '9')
             return -1;
-        long fd = 0;
+        // Checked before each step: a long has 32 bits on 32-bit hosts.
+        int fd = 0;
         for (; *digits >= '0' && *digits <= '9'; ++digits) {
-            fd = fd * 10 + (*digits - '0');
-            if (fd > 0x7FFFFFFF)
+            int digit = *digits - '0';
+            if (fd > (INT_MAX - digit) / 10)
                 return -1;
+            fd = fd * 10 + digit;
         }
-        return *digits == '\0' ? static_cast<int>(fd) : -1;
+        return *digits == '\0' ? fd : -1;
     }
     return -1;
 }
