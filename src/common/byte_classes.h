@@ -40,6 +40,12 @@ inline int lowest_bit(std::uint32_t mask) {
     return __builtin_ctz(mask);
 }
 
+/// The number of set bits, added up in the register: the builtin is a call
+/// into the compiler's library where the baseline instruction set has no
+/// population count (x86-64 without POPCNT).
 inline int bit_count(std::uint32_t mask) {
-    return __builtin_popcount(mask);
+    mask = mask - ((mask >> 1) & 0x55555555u);
+    mask = (mask & 0x33333333u) + ((mask >> 2) & 0x33333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0Fu;
+    return static_cast<int>((mask * 0x01010101u) >> 24);
 }

@@ -141,6 +141,26 @@ void byte_writer::kick_writeback() {
 }
 
 void byte_writer::write(const unsigned char* bytes, std::size_t count) {
+    // A large piece goes to the system from where it is, not through the
+    // buffer: a copy of CP/M text costs no more than the copy itself.
+    if (count >= STREAM_BUFFER_SIZE / 2 && !comparing_) {
+        flush();
+        std::size_t done = 0;
+        while (done < count && !refusing_) {
+            ssize_t written = ::write(fd_, bytes + done, count - done);
+            if (written > 0) {
+                done += static_cast<std::size_t>(written);
+            } else if (written == 0 || errno != EINTR) {
+                fail(written == 0 ? EIO : errno);
+                refusing_ = true;
+            }
+        }
+        bytes_written_ += done;
+        handed_over_ += done;
+        if (early_writeback_ && handed_over_ - written_back_ >= WRITEBACK_STEP)
+            kick_writeback();
+        return;
+    }
     while (count > 0) {
         if (used_ == STREAM_BUFFER_SIZE)
             flush();

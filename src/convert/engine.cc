@@ -143,8 +143,6 @@ struct host_output_plan {
     /// Whole blocks may be converted: every code below 0x80 is its own one
     /// byte, CR and LF included.
     bool blocks_apply;
-    /// Every code from 0x80 up has its bytes in block_codes.
-    bool every_high_code_in_blocks;
 };
 
 // Input is converted in chunks small enough that their output, at most two
@@ -182,7 +180,6 @@ void plan_blocks(host_output_plan& plan) {
                         plan.carriage_return.length == 1 && plan.carriage_return.bytes[0] == CPM_CR &&
                         plan.line_feed.kind == HOST_BYTES && plan.line_feed.length == 1 &&
                         plan.line_feed.bytes[0] == CPM_LF;
-    plan.every_high_code_in_blocks = true;
     for (int code = 0; code < CPM_CODE_COUNT; ++code) {
         const host_output& planned = plan.codes[code];
         block_code& block = plan.block_codes[code];
@@ -196,8 +193,6 @@ void plan_blocks(host_output_plan& plan) {
         }
         if (code < 0x80 && !(block.length == 1 && block.bytes[0] == code))
             plan.blocks_apply = false;
-        if (code >= 0x80 && block.length == 0)
-            plan.every_high_code_in_blocks = false;
     }
 }
 
@@ -507,19 +502,13 @@ unsigned char* convert_cpm_block(const unsigned char* text, unsigned char next, 
         std::memcpy(out, text, BYTE_BLOCK_SIZE);
         return out + BYTE_BLOCK_SIZE;
     }
-    if (masks.high != 0 && !plan.every_high_code_in_blocks) {
-        for (std::uint32_t high = masks.high; high != 0; high &= high - 1)
-            if (plan.block_codes[text[lowest_bit(high)]].length == 0)
-                return nullptr;
-    }
     std::uint32_t lf_after = masks.lf >> 1;
     if (next == CPM_LF)
         lf_after |= std::uint32_t{1} << (BYTE_BLOCK_SIZE - 1);
     std::uint32_t dropped = masks.cr & lf_after;
-    if (masks.lf != 0) {
-        record.lines.line_feeds += static_cast<std::uint64_t>(bit_count(masks.lf));
-        record.lines.line_start = offset + (31 - static_cast<unsigned>(__builtin_clz(masks.lf))) + 1;
-    }
+    // A code the table leaves out (a length of 0) sends the block to the byte
+    // loop; what was written here is then written over.
+    bool left_out = false;
     if (bit_count(masks.high) <= SPARSE_HIGH_CODES) {
         // Few events: the text between them copied as it stands, a dropped
         // CR left out, a high code's bytes put in. Each copy moves a whole
@@ -531,17 +520,26 @@ unsigned char* convert_cpm_block(const unsigned char* text, unsigned char next, 
             std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
             out += at - from;
             const block_code& code = plan.block_codes[text[at]];
+            left_out |= code.length == 0;
             std::memcpy(out, code.bytes, sizeof code.bytes);
             out += (dropped >> at & 1) != 0 ? 0 : code.length;
             from = at + 1;
         }
         std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
-        return out + (BYTE_BLOCK_SIZE - from);
+        out += BYTE_BLOCK_SIZE - from;
+    } else {
+        for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
+            const block_code& code = plan.block_codes[text[i]];
+            left_out |= code.length == 0;
+            std::memcpy(out, code.bytes, sizeof code.bytes);
+            out += (dropped >> i & 1) != 0 ? 0 : code.length;
+        }
     }
-    for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
-        const block_code& code = plan.block_codes[text[i]];
-        std::memcpy(out, code.bytes, sizeof code.bytes);
-        out += (dropped >> i & 1) != 0 ? 0 : code.length;
+    if (left_out)
+        return nullptr;
+    if (masks.lf != 0) {
+        record.lines.line_feeds += static_cast<std::uint64_t>(bit_count(masks.lf));
+        record.lines.line_start = offset + (31 - static_cast<unsigned>(__builtin_clz(masks.lf))) + 1;
     }
     return out;
 }
