@@ -140,25 +140,33 @@ void byte_writer::kick_writeback() {
     written_back_ = handed_over_;
 }
 
+// Hands count bytes to the system; returns how many it took before it
+// failed, if it did.
+std::size_t byte_writer::hand_over(const unsigned char* bytes, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count && !refusing_) {
+        ssize_t written = ::write(fd_, bytes + done, count - done);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+        } else if (written == 0 || errno != EINTR) {
+            // The target is broken: keep its error and stop handing it data,
+            // but let the conversion run on to its end as a stream would.
+            fail(written == 0 ? EIO : errno);
+            refusing_ = true;
+        }
+    }
+    handed_over_ += done;
+    if (early_writeback_ && handed_over_ - written_back_ >= WRITEBACK_STEP)
+        kick_writeback();
+    return done;
+}
+
 void byte_writer::write(const unsigned char* bytes, std::size_t count) {
     // A large piece goes to the system from where it is, not through the
     // buffer: a copy of CP/M text costs no more than the copy itself.
     if (count >= STREAM_BUFFER_SIZE / 2 && !comparing_) {
         flush();
-        std::size_t done = 0;
-        while (done < count && !refusing_) {
-            ssize_t written = ::write(fd_, bytes + done, count - done);
-            if (written > 0) {
-                done += static_cast<std::size_t>(written);
-            } else if (written == 0 || errno != EINTR) {
-                fail(written == 0 ? EIO : errno);
-                refusing_ = true;
-            }
-        }
-        bytes_written_ += done;
-        handed_over_ += done;
-        if (early_writeback_ && handed_over_ - written_back_ >= WRITEBACK_STEP)
-            kick_writeback();
+        bytes_written_ += hand_over(bytes, count);
         return;
     }
     while (count > 0) {
@@ -202,24 +210,10 @@ void byte_writer::flush() {
         compare_buffer();
         return;
     }
-    std::size_t done = 0;
-    while (done < used_ && !refusing_) {
-        ssize_t count = ::write(fd_, buffer_ + done, used_ - done);
-        if (count > 0) {
-            done += static_cast<std::size_t>(count);
-        } else if (count == 0 || errno != EINTR) {
-            // The target is broken: keep its error and stop handing it data,
-            // but let the conversion run on to its end as a stream would.
-            fail(count == 0 ? EIO : errno);
-            refusing_ = true;
-        }
-    }
+    std::size_t done = hand_over(buffer_, used_);
     if (refusing_)
         bytes_written_ -= used_ - done;
-    handed_over_ += done;
     used_ = 0;
-    if (early_writeback_ && handed_over_ - written_back_ >= WRITEBACK_STEP)
-        kick_writeback();
 }
 
 void byte_writer::fail(int error_number) {

@@ -118,6 +118,7 @@ class byte_writer {
     void start_early_writeback() { early_writeback_ = true; }
 
   private:
+    std::size_t hand_over(const unsigned char* bytes, std::size_t count);
     void kick_writeback();
     void compare_buffer();
 
