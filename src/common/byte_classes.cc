@@ -23,7 +23,7 @@ constexpr unsigned char LF = 0x0A;
 constexpr unsigned char END_MARK = 0x1A;
 
 // The reference: one byte at a time, written the obvious way.
-void classify_plain(const unsigned char* block, byte_block_masks& masks) {
+inline void classify_plain_one(const unsigned char* block, byte_block_masks& masks) {
     masks = byte_block_masks{};
     for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
         std::uint32_t bit = std::uint32_t{1} << i;
@@ -38,6 +38,11 @@ void classify_plain(const unsigned char* block, byte_block_masks& masks) {
     }
 }
 
+void classify_plain(const unsigned char* blocks, std::size_t count, byte_block_masks* masks) {
+    for (std::size_t i = 0; i < count; ++i)
+        classify_plain_one(blocks + i * BYTE_BLOCK_SIZE, masks[i]);
+}
+
 #ifdef VORBIX_HAVE_SSE2
 // Sixteen bytes' masks.
 inline void classify_sse2_half(__m128i bytes, std::uint32_t& high, std::uint32_t& cr,
@@ -49,7 +54,7 @@ inline void classify_sse2_half(__m128i bytes, std::uint32_t& high, std::uint32_t
         _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(END_MARK))));
 }
 
-void classify_sse2(const unsigned char* block, byte_block_masks& masks) {
+inline void classify_sse2_one(const unsigned char* block, byte_block_masks& masks) {
     std::uint32_t high[2], cr[2], lf[2], end_mark[2];
     for (int half = 0; half < 2; ++half)
         classify_sse2_half(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * half)),
@@ -59,11 +64,16 @@ void classify_sse2(const unsigned char* block, byte_block_masks& masks) {
     masks.lf = lf[0] | lf[1] << 16;
     masks.end_mark = end_mark[0] | end_mark[1] << 16;
 }
+
+void classify_sse2(const unsigned char* blocks, std::size_t count, byte_block_masks* masks) {
+    for (std::size_t i = 0; i < count; ++i)
+        classify_sse2_one(blocks + i * BYTE_BLOCK_SIZE, masks[i]);
+}
 #endif
 
 #ifdef VORBIX_HAVE_AVX2
-__attribute__((target("avx2"))) void classify_avx2(const unsigned char* block,
-                                                   byte_block_masks& masks) {
+__attribute__((target("avx2"))) inline void classify_avx2_one(const unsigned char* block,
+                                                              byte_block_masks& masks) {
     __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
     masks.high = static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes));
     masks.cr = static_cast<std::uint32_t>(
@@ -72,6 +82,12 @@ __attribute__((target("avx2"))) void classify_avx2(const unsigned char* block,
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(LF))));
     masks.end_mark = static_cast<std::uint32_t>(
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(END_MARK))));
+}
+
+__attribute__((target("avx2"))) void classify_avx2(const unsigned char* blocks, std::size_t count,
+                                                   byte_block_masks* masks) {
+    for (std::size_t i = 0; i < count; ++i)
+        classify_avx2_one(blocks + i * BYTE_BLOCK_SIZE, masks[i]);
 }
 
 bool processor_has_avx2() {
@@ -92,7 +108,7 @@ inline std::uint32_t neon_mask(uint8x16_t compared) {
     return low | high << 8;
 }
 
-void classify_neon(const unsigned char* block, byte_block_masks& masks) {
+inline void classify_neon_one(const unsigned char* block, byte_block_masks& masks) {
     masks = byte_block_masks{};
     for (int half = 0; half < 2; ++half) {
         uint8x16_t bytes = vld1q_u8(block + 16 * half);
@@ -102,6 +118,11 @@ void classify_neon(const unsigned char* block, byte_block_masks& masks) {
         masks.lf |= neon_mask(vceqq_u8(bytes, vdupq_n_u8(LF))) << shift;
         masks.end_mark |= neon_mask(vceqq_u8(bytes, vdupq_n_u8(END_MARK))) << shift;
     }
+}
+
+void classify_neon(const unsigned char* blocks, std::size_t count, byte_block_masks* masks) {
+    for (std::size_t i = 0; i < count; ++i)
+        classify_neon_one(blocks + i * BYTE_BLOCK_SIZE, masks[i]);
 }
 #endif
 
@@ -121,24 +142,25 @@ vector_level best_level() {
 
 vector_level chosen_level = vector_level::PLAIN;
 
-void classify_first_call(const unsigned char* block, byte_block_masks& masks);
+void classify_first_call(const unsigned char* blocks, std::size_t count, byte_block_masks* masks);
 
 } // namespace
 
-void (*classify_byte_block)(const unsigned char*, byte_block_masks&) = classify_first_call;
+void (*classify_byte_blocks)(const unsigned char*, std::size_t,
+                             byte_block_masks*) = classify_first_call;
 
 namespace {
 
 // The first call chooses for the processor, once.
-void classify_first_call(const unsigned char* block, byte_block_masks& masks) {
+void classify_first_call(const unsigned char* blocks, std::size_t count, byte_block_masks* masks) {
     use_vector_level(best_level());
-    classify_byte_block(block, masks);
+    classify_byte_blocks(blocks, count, masks);
 }
 
 } // namespace
 
 vector_level current_vector_level() {
-    if (classify_byte_block == classify_first_call)
+    if (classify_byte_blocks == classify_first_call)
         use_vector_level(best_level());
     return chosen_level;
 }
@@ -146,11 +168,11 @@ vector_level current_vector_level() {
 bool use_vector_level(vector_level level) {
     switch (level) {
     case vector_level::PLAIN:
-        classify_byte_block = classify_plain;
+        classify_byte_blocks = classify_plain;
         break;
     case vector_level::SSE2:
 #ifdef VORBIX_HAVE_SSE2
-        classify_byte_block = classify_sse2;
+        classify_byte_blocks = classify_sse2;
         break;
 #else
         return false;
@@ -159,14 +181,14 @@ bool use_vector_level(vector_level level) {
 #ifdef VORBIX_HAVE_AVX2
         if (!processor_has_avx2())
             return false;
-        classify_byte_block = classify_avx2;
+        classify_byte_blocks = classify_avx2;
         break;
 #else
         return false;
 #endif
     case vector_level::NEON:
 #ifdef VORBIX_HAVE_NEON
-        classify_byte_block = classify_neon;
+        classify_byte_blocks = classify_neon;
         break;
 #else
         return false;

@@ -24,9 +24,16 @@ struct byte_block_masks {
 
 enum class vector_level { PLAIN, SSE2, AVX2, NEON };
 
-/// Fills masks for the BYTE_BLOCK_SIZE bytes at block, through the
-/// implementation chosen for this processor.
-extern void (*classify_byte_block)(const unsigned char* block, byte_block_masks& masks);
+/// Fills masks[i] for each of the count blocks of BYTE_BLOCK_SIZE bytes from
+/// blocks on, through the implementation chosen for this processor: one call
+/// for a run of blocks, so that the choice costs nothing per block.
+extern void (*classify_byte_blocks)(const unsigned char* blocks, std::size_t count,
+                                    byte_block_masks* masks);
+
+/// The masks of one block.
+inline void classify_byte_block(const unsigned char* block, byte_block_masks& masks) {
+    classify_byte_blocks(block, 1, &masks);
+}
 
 /// The implementation classify_byte_block uses.
 vector_level current_vector_level();

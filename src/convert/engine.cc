@@ -148,7 +148,7 @@ struct host_output_plan {
 // Input is converted in chunks small enough that their output, at most two
 // planned sequences a byte (a held-back CR and the byte's own), always fits
 // the room reserved for it in the target's buffer.
-constexpr std::size_t CHUNK_SIZE = 2048;
+constexpr std::size_t CHUNK_SIZE = 1024;
 constexpr std::size_t RESERVED_PER_CHUNK = CHUNK_SIZE * 2 * LONGEST_PLANNED_SEQUENCE;
 static_assert(RESERVED_PER_CHUNK <= STREAM_BUFFER_SIZE, "a chunk's output must fit the buffer");
 
@@ -488,16 +488,15 @@ void convert_cpm_to_cpm() {
 constexpr int SPARSE_HIGH_CODES = 6;
 
 // Converts the BYTE_BLOCK_SIZE bytes at text, whose next byte is next, into
-// out, when the masks show a block that the table covers: plain text, line
+// out, when their masks show a block that the table covers: plain text, line
 // ends (a CR before an LF dropped), and codes with planned bytes. The text
 // may be read up to BYTE_BLOCK_SIZE bytes past the block (the stream's
 // buffer has that room). Returns the new end of the output, or null
 // to leave the block to the byte loop. offset is the block's place in the
 // source, for the line count.
-unsigned char* convert_cpm_block(const unsigned char* text, unsigned char next, std::uint64_t offset,
-                                 unsigned char* out, const host_output_plan& plan) {
-    byte_block_masks masks;
-    classify_byte_block(text, masks);
+unsigned char* convert_cpm_block(const unsigned char* text, const byte_block_masks& masks,
+                                 unsigned char next, std::uint64_t offset, unsigned char* out,
+                                 const host_output_plan& plan) {
     if ((masks.high | masks.cr | masks.lf) == 0) {
         std::memcpy(out, text, BYTE_BLOCK_SIZE);
         return out + BYTE_BLOCK_SIZE;
@@ -509,7 +508,7 @@ unsigned char* convert_cpm_block(const unsigned char* text, unsigned char next, 
     // A code the table leaves out (a length of 0) sends the block to the byte
     // loop; what was written here is then written over.
     bool left_out = false;
-    if (bit_count(masks.high) <= SPARSE_HIGH_CODES) {
+    if (masks.high == 0 || bit_count(masks.high) <= SPARSE_HIGH_CODES) {
         // Few events: the text between them copied as it stands, a dropped
         // CR left out, a high code's bytes put in. Each copy moves a whole
         // block's worth, which the room after the block allows, and keeps
@@ -554,14 +553,27 @@ void convert_cpm_to_host() {
                 unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
                 const host_output& line_feed = state.plan.line_feed;
                 std::size_t i = 0;
-                // Whole blocks while a byte follows each in the text; a block
-                // the table does not cover goes through the byte loop.
+                // Whole blocks while a byte follows each in the text, their
+                // masks found in one call; a block the table does not cover
+                // goes through the byte loop, and one that the byte loop left
+                // out of step is classified on its own.
                 std::size_t bytes_from = 0;
+                byte_block_masks chunk_masks[CHUNK_SIZE / BYTE_BLOCK_SIZE];
+                std::size_t classified = 0;
+                if (state.plan.blocks_apply) {
+                    classified = (chunk < length ? chunk : length - 1) / BYTE_BLOCK_SIZE;
+                    classify_byte_blocks(text, classified, chunk_masks);
+                }
                 while (i < chunk) {
                     if (state.plan.blocks_apply && !state.pending_cr && i >= bytes_from &&
                         i + BYTE_BLOCK_SIZE <= chunk && i + BYTE_BLOCK_SIZE < length) {
+                        byte_block_masks own;
+                        bool in_step = i % BYTE_BLOCK_SIZE == 0 && i / BYTE_BLOCK_SIZE < classified;
+                        if (!in_step)
+                            classify_byte_block(text + i, own);
                         unsigned char* end = convert_cpm_block(
-                            text + i, text[i + BYTE_BLOCK_SIZE], offset + i, out, state.plan);
+                            text + i, in_step ? chunk_masks[i / BYTE_BLOCK_SIZE] : own,
+                            text[i + BYTE_BLOCK_SIZE], offset + i, out, state.plan);
                         if (end) {
                             out = end;
                             i += BYTE_BLOCK_SIZE;
