@@ -7,6 +7,7 @@
 #define VORBIX_HAVE_SSE2 1
 #endif
 #if defined(__GNUC__) && defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define VORBIX_HAVE_AVX2 1
 #endif
@@ -90,9 +91,30 @@ __attribute__((target("avx2"))) void classify_avx2(const unsigned char* blocks, 
         classify_avx2_one(blocks + i * BYTE_BLOCK_SIZE, masks[i]);
 }
 
+// Asked of the processor itself: __builtin_cpu_supports needs a runtime
+// library that a static musl build does not link. AVX2 needs the processor's
+// flag and the system's saving of the 256-bit registers.
+bool ask_processor_for_avx2() {
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        return false;
+    const unsigned OSXSAVE = 1u << 27, AVX = 1u << 28;
+    if ((ecx & OSXSAVE) == 0 || (ecx & AVX) == 0)
+        return false;
+    unsigned saved_low, saved_high;
+    __asm__("xgetbv" : "=a"(saved_low), "=d"(saved_high) : "c"(0));
+    (void)saved_high;
+    const unsigned XMM_AND_YMM_STATE = 6;
+    if ((saved_low & XMM_AND_YMM_STATE) != XMM_AND_YMM_STATE || __get_cpuid_max(0, nullptr) < 7)
+        return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    const unsigned AVX2 = 1u << 5;
+    return (ebx & AVX2) != 0;
+}
+
 bool processor_has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    static const bool has = ask_processor_for_avx2();
+    return has;
 }
 #endif
 
