@@ -279,7 +279,24 @@ void explain_missing_locale() {
     }
 }
 
-int convert_one_file();
+// A single run: the file named by the run state.
+int convert_one_file() {
+    file_to_convert file;
+    file.source = source_name;
+    file.source_is_stdin = source_is_stdin;
+    file.target = target_name;
+    file.target_is_stdout = target_is_stdout;
+    target_file target;
+    switch (convert_file(file, target)) {
+    case file_outcome::CONVERTED:
+        return target.commit() == 0 ? 0 : 1;
+    case file_outcome::SKIPPED:
+        return 0;
+    case file_outcome::FAILED:
+        break;
+    }
+    return 1;
+}
 
 // One run once the command line is accepted: the configuration, then the
 // file, or every file of the folder.
@@ -301,25 +318,6 @@ int convert(const command_line& line) {
     if (check_only && finish_standard_output() != 0)
         status = 1;
     return status;
-}
-
-// A single run: the file named by the run state.
-int convert_one_file() {
-    file_to_convert file;
-    file.source = source_name;
-    file.source_is_stdin = source_is_stdin;
-    file.target = target_name;
-    file.target_is_stdout = target_is_stdout;
-    target_file target;
-    switch (convert_file(file, target)) {
-    case file_outcome::CONVERTED:
-        return target.commit() == 0 ? 0 : 1;
-    case file_outcome::SKIPPED:
-        return 0;
-    case file_outcome::FAILED:
-        break;
-    }
-    return 1;
 }
 
 } // namespace
