@@ -1,41 +1,52 @@
-// The one vector layer: which bytes of a 32-byte block are line ends, end
+// The one vector layer: which bytes of a 64-byte block are line ends, end
 // marks and bytes from 0x80 up, as bit masks (bit i for byte i). The engine's
 // fast loops decide from the masks alone whether a block is plain text, has
 // only line ends, or holds characters to expand, and so handle whole blocks
 // at a time.
 //
-// Four implementations give the same masks: a plain one, byte by byte; SSE2
-// (every x86-64); AVX2, chosen at run time where the processor has it; and
-// NEON on aarch64. The conversion fuzzer runs each against the plain byte-at-
-// a-time reference conversion.
+// Four levels give the same masks: a plain one, byte by byte; SSE2 (every
+// x86-64); AVX2, chosen at run time where the processor has it; and NEON on
+// aarch64. A loop is written once, as a class template over the level's
+// type, and at_vector_level runs the instance of the level chosen, compiled
+// for that level's instructions, so that the classification and the bit
+// counts are inline in the loop. The conversion fuzzer runs each level
+// against the plain byte-at-a-time reference conversion.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
-constexpr std::size_t BYTE_BLOCK_SIZE = 32;
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define VORBIX_HAVE_SSE2 1
+#endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define VORBIX_HAVE_AVX2 1
+// What a function compiled for the AVX2 level may use: every processor with
+// AVX2 also has these.
+#define VORBIX_AVX2_FUNCTION __attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt")))
+#endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define VORBIX_HAVE_NEON 1
+#endif
+
+constexpr std::size_t BYTE_BLOCK_SIZE = 64;
 
 struct byte_block_masks {
-    std::uint32_t high = 0;     ///< bytes 0x80-0xFF
-    std::uint32_t cr = 0;       ///< 0x0D
-    std::uint32_t lf = 0;       ///< 0x0A
-    std::uint32_t end_mark = 0; ///< 0x1A, ^Z
+    std::uint64_t high;     ///< bytes 0x80-0xFF
+    std::uint64_t lead;     ///< bytes 0xC0-0xFF, which begin UTF-8 sequences
+    std::uint64_t cr;       ///< 0x0D
+    std::uint64_t lf;       ///< 0x0A
+    std::uint64_t end_mark; ///< 0x1A, ^Z
 };
 
 enum class vector_level { PLAIN, SSE2, AVX2, NEON };
 
-/// Fills masks[i] for each of the count blocks of BYTE_BLOCK_SIZE bytes from
-/// blocks on, through the implementation chosen for this processor: one call
-/// for a run of blocks, so that the choice costs nothing per block.
-extern void (*classify_byte_blocks)(const unsigned char* blocks, std::size_t count,
-                                    byte_block_masks* masks);
-
-/// The masks of one block.
-inline void classify_byte_block(const unsigned char* block, byte_block_masks& masks) {
-    classify_byte_blocks(block, 1, &masks);
-}
-
-/// The implementation classify_byte_block uses.
+/// The level at_vector_level runs: the best this build and processor have,
+/// unless use_vector_level chose another.
 vector_level current_vector_level();
 
 /// Uses level if this build and processor have it; returns whether they do.
@@ -43,16 +54,189 @@ vector_level current_vector_level();
 bool use_vector_level(vector_level level);
 
 /// The position of the lowest set bit of a nonzero mask.
-inline int lowest_bit(std::uint32_t mask) {
-    return __builtin_ctz(mask);
+inline int lowest_bit(std::uint64_t mask) {
+    return __builtin_ctzll(mask);
 }
 
-/// The number of set bits, added up in the register: the builtin is a call
-/// into the compiler's library where the baseline instruction set has no
-/// population count (x86-64 without POPCNT).
-inline int bit_count(std::uint32_t mask) {
-    mask = mask - ((mask >> 1) & 0x55555555u);
-    mask = (mask & 0x33333333u) + ((mask >> 2) & 0x33333333u);
-    mask = (mask + (mask >> 4)) & 0x0F0F0F0Fu;
-    return static_cast<int>((mask * 0x01010101u) >> 24);
+/// The position of the highest set bit of a nonzero mask.
+inline int highest_bit(std::uint64_t mask) {
+    return 63 - __builtin_clzll(mask);
+}
+
+namespace byte_class_detail {
+
+constexpr unsigned char CR = 0x0D;
+constexpr unsigned char LF = 0x0A;
+constexpr unsigned char END_MARK = 0x1A;
+
+// Set bits added up in the register: the builtin is a call into the
+// compiler's library where the instruction set has no population count
+// (x86-64 before the AVX2 level).
+inline int count_bits_in_register(std::uint64_t mask) {
+    mask = mask - ((mask >> 1) & 0x5555555555555555u);
+    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((mask * 0x0101010101010101u) >> 56);
+}
+
+} // namespace byte_class_detail
+
+// The levels. Each has classify, the masks of one block, and count, the
+// number of bits set in a mask.
+
+/// The reference: one byte at a time, written the obvious way.
+struct plain_bytes {
+    static void classify(const unsigned char* block, byte_block_masks& masks) {
+        using namespace byte_class_detail;
+        masks = byte_block_masks{};
+        for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
+            std::uint64_t bit = std::uint64_t{1} << i;
+            masks.high |= block[i] >= 0x80 ? bit : 0;
+            masks.lead |= block[i] >= 0xC0 ? bit : 0;
+            masks.cr |= block[i] == CR ? bit : 0;
+            masks.lf |= block[i] == LF ? bit : 0;
+            masks.end_mark |= block[i] == END_MARK ? bit : 0;
+        }
+    }
+    static int count(std::uint64_t mask) { return byte_class_detail::count_bits_in_register(mask); }
+};
+
+#ifdef VORBIX_HAVE_SSE2
+struct sse2_bytes {
+    // The mask of one comparison of sixteen bytes, placed at its quarter.
+    static std::uint64_t mask(__m128i compared, int quarter) {
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(compared)))
+               << (16 * quarter);
+    }
+    static void classify(const unsigned char* block, byte_block_masks& masks) {
+        using namespace byte_class_detail;
+        masks = byte_block_masks{};
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * quarter));
+            masks.high |= mask(bytes, quarter);
+            // Signed, 0xC0 and up are -64 and up to -1.
+            masks.lead |= mask(_mm_cmplt_epi8(_mm_set1_epi8(-65), bytes), quarter) & masks.high;
+            masks.cr |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(CR)), quarter);
+            masks.lf |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(LF)), quarter);
+            masks.end_mark |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(END_MARK)), quarter);
+        }
+    }
+    static int count(std::uint64_t mask) { return byte_class_detail::count_bits_in_register(mask); }
+};
+#endif
+
+#ifdef VORBIX_HAVE_AVX2
+struct avx2_bytes {
+    // The mask of one comparison of 32 bytes, placed at its half.
+    VORBIX_AVX2_FUNCTION static std::uint64_t mask(__m256i compared, int half) {
+        return static_cast<std::uint64_t>(
+                   static_cast<std::uint32_t>(_mm256_movemask_epi8(compared)))
+               << (32 * half);
+    }
+    VORBIX_AVX2_FUNCTION static void classify(const unsigned char* block, byte_block_masks& masks) {
+        using namespace byte_class_detail;
+        masks = byte_block_masks{};
+        for (int half = 0; half < 2; ++half) {
+            __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * half));
+            masks.high |= mask(bytes, half);
+            // Signed, 0xC0 and up are -64 and up to -1.
+            masks.lead |= mask(_mm256_cmpgt_epi8(bytes, _mm256_set1_epi8(-65)), half) & masks.high;
+            masks.cr |= mask(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(CR)), half);
+            masks.lf |= mask(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(LF)), half);
+            masks.end_mark |= mask(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(END_MARK)), half);
+        }
+    }
+    VORBIX_AVX2_FUNCTION static int count(std::uint64_t mask) { return __builtin_popcountll(mask); }
+};
+#endif
+
+#ifdef VORBIX_HAVE_NEON
+struct neon_bytes {
+    // NEON has no movemask: the four comparisons of a block keep one bit of
+    // each byte's 0 or 0xFF, at the byte's place in an eight-bit group, and
+    // three rounds of pairwise additions gather the bits of all 64 bytes in
+    // order.
+    static std::uint64_t mask(const uint8x16_t compared[4]) {
+        static const uint8_t BIT_OF_BYTE[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                                1, 2, 4, 8, 16, 32, 64, 128};
+        uint8x16_t bits = vld1q_u8(BIT_OF_BYTE);
+        uint8x16_t sum01 = vpaddq_u8(vandq_u8(compared[0], bits), vandq_u8(compared[1], bits));
+        uint8x16_t sum23 = vpaddq_u8(vandq_u8(compared[2], bits), vandq_u8(compared[3], bits));
+        uint8x16_t sum = vpaddq_u8(sum01, sum23);
+        sum = vpaddq_u8(sum, sum);
+        return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
+    }
+    static void classify(const unsigned char* block, byte_block_masks& masks) {
+        using namespace byte_class_detail;
+        uint8x16_t high[4], lead[4], cr[4], lf[4], end_mark[4];
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            uint8x16_t bytes = vld1q_u8(block + 16 * quarter);
+            high[quarter] = vcgeq_u8(bytes, vdupq_n_u8(0x80));
+            lead[quarter] = vcgeq_u8(bytes, vdupq_n_u8(0xC0));
+            cr[quarter] = vceqq_u8(bytes, vdupq_n_u8(CR));
+            lf[quarter] = vceqq_u8(bytes, vdupq_n_u8(LF));
+            end_mark[quarter] = vceqq_u8(bytes, vdupq_n_u8(END_MARK));
+        }
+        masks.high = mask(high);
+        masks.lead = mask(lead);
+        masks.cr = mask(cr);
+        masks.lf = mask(lf);
+        masks.end_mark = mask(end_mark);
+    }
+    static int count(std::uint64_t mask) { return __builtin_popcountll(mask); }
+};
+#endif
+
+namespace byte_class_detail {
+
+// One function for each level, so that the loop's instance for the level is
+// compiled with its instructions (and inlines its classification) and the
+// others are not copied into the caller. Loop<Level>::run must be always
+// inlined.
+template <template <typename> class Loop, typename... Arguments>
+[[gnu::noinline]] auto run_plain(Arguments&&... arguments) {
+    return Loop<plain_bytes>::run(std::forward<Arguments>(arguments)...);
+}
+#ifdef VORBIX_HAVE_SSE2
+template <template <typename> class Loop, typename... Arguments>
+[[gnu::noinline]] auto run_sse2(Arguments&&... arguments) {
+    return Loop<sse2_bytes>::run(std::forward<Arguments>(arguments)...);
+}
+#endif
+#ifdef VORBIX_HAVE_AVX2
+template <template <typename> class Loop, typename... Arguments>
+[[gnu::noinline]] VORBIX_AVX2_FUNCTION auto run_avx2(Arguments&&... arguments) {
+    return Loop<avx2_bytes>::run(std::forward<Arguments>(arguments)...);
+}
+#endif
+#ifdef VORBIX_HAVE_NEON
+template <template <typename> class Loop, typename... Arguments>
+[[gnu::noinline]] auto run_neon(Arguments&&... arguments) {
+    return Loop<neon_bytes>::run(std::forward<Arguments>(arguments)...);
+}
+#endif
+
+} // namespace byte_class_detail
+
+/// Runs Loop<L>::run(arguments...) for the level L that is current: L is
+/// plain_bytes, sse2_bytes, avx2_bytes or neon_bytes.
+template <template <typename> class Loop, typename... Arguments>
+auto at_vector_level(Arguments&&... arguments) {
+    using namespace byte_class_detail;
+    switch (current_vector_level()) {
+#ifdef VORBIX_HAVE_SSE2
+    case vector_level::SSE2:
+        return run_sse2<Loop>(std::forward<Arguments>(arguments)...);
+#endif
+#ifdef VORBIX_HAVE_AVX2
+    case vector_level::AVX2:
+        return run_avx2<Loop>(std::forward<Arguments>(arguments)...);
+#endif
+#ifdef VORBIX_HAVE_NEON
+    case vector_level::NEON:
+        return run_neon<Loop>(std::forward<Arguments>(arguments)...);
+#endif
+    default:
+        return run_plain<Loop>(std::forward<Arguments>(arguments)...);
+    }
 }

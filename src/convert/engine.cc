@@ -126,13 +126,28 @@ struct host_output {
     wchar_t character;
 };
 
-/// A code's bytes for the block loop; length 0 leaves the code to the byte
-/// loop (a character without a translation, one the locale cannot encode, or
-/// one encoded through a shift state).
-struct block_code {
-    unsigned char bytes[4];
-    unsigned char length;
-};
+/// A code's bytes for the block loop, packed in one word: up to four bytes
+/// as they are stored, from bit 32 how many of them are written, and bit 63
+/// set where the block loop leaves the code to the byte loop (a character
+/// without a translation, one the locale cannot encode, or one encoded
+/// through a shift state). A CR in a block always begins a line end and is
+/// written as nothing.
+using block_code = std::uint64_t;
+constexpr int BLOCK_CODE_LENGTH_SHIFT = 32;
+constexpr block_code BLOCK_CODE_LEFT_OUT = block_code{1} << 63;
+
+block_code pack_block_code(const unsigned char* bytes, std::size_t length, std::size_t written) {
+    std::uint32_t stored = 0;
+    std::memcpy(&stored, bytes, length);
+    return stored | block_code{written} << BLOCK_CODE_LENGTH_SHIFT;
+}
+
+// Writes a code's bytes at out and returns the end of those that count.
+inline unsigned char* put_block_code(unsigned char* out, block_code code) {
+    auto stored = static_cast<std::uint32_t>(code);
+    std::memcpy(out, &stored, sizeof stored);
+    return out + (code >> BLOCK_CODE_LENGTH_SHIFT & 0xFF);
+}
 
 struct host_output_plan {
     host_output codes[CPM_CODE_COUNT];
@@ -182,16 +197,15 @@ void plan_blocks(host_output_plan& plan) {
                         plan.line_feed.bytes[0] == CPM_LF;
     for (int code = 0; code < CPM_CODE_COUNT; ++code) {
         const host_output& planned = plan.codes[code];
+        auto byte = static_cast<unsigned char>(code);
         block_code& block = plan.block_codes[code];
-        block = block_code{};
-        if (code == CPM_CR || code == CPM_LF) {
-            block.bytes[0] = static_cast<unsigned char>(code);
-            block.length = 1;
-        } else if (planned.kind == HOST_BYTES && planned.length <= sizeof block.bytes) {
-            std::memcpy(block.bytes, planned.bytes, planned.length);
-            block.length = planned.length;
-        }
-        if (code < 0x80 && !(block.length == 1 && block.bytes[0] == code))
+        if (code == CPM_CR || code == CPM_LF)
+            block = pack_block_code(&byte, 1, code == CPM_CR ? 0 : 1);
+        else if (planned.kind == HOST_BYTES && planned.length <= sizeof(std::uint32_t))
+            block = pack_block_code(planned.bytes, planned.length, planned.length);
+        else
+            block = BLOCK_CODE_LEFT_OUT;
+        if (code < 0x80 && code != CPM_CR && block != pack_block_code(&byte, 1, 1))
             plan.blocks_apply = false;
     }
 }
@@ -318,15 +332,32 @@ void convert_host_to_host() {
     }
 }
 
+// Copies the text from from up to to, to out, and returns the end of the
+// copy. It moves whole blocks' worth, which the room after the source and
+// after the output both allow, so that the usual short stretch between two
+// events is one unconditional copy.
+constexpr std::size_t STRETCH_STEP = 64;
+inline unsigned char* copy_stretch(unsigned char* out, const unsigned char* from,
+                                   const unsigned char* to) {
+    std::size_t length = static_cast<std::size_t>(to - from);
+    std::size_t copied = 0;
+    do {
+        std::memcpy(out + copied, from + copied, STRETCH_STEP);
+        copied += STRETCH_STEP;
+    } while (copied < length);
+    return out + length;
+}
+
 // The codes of the characters U+0080 to U+07FF, the two-byte sequences of
 // UTF-8, looked up when first met in a run.
 class two_byte_codes {
   public:
+    two_byte_codes() { std::fill(std::begin(codes_), std::end(codes_), UNKNOWN); }
+
+    /// The code of the sequence lead, continuation, or -1 for a character
+    /// without one. Any two bytes may be asked for: the answer for two that
+    /// are not such a sequence means nothing.
     int code_of(unsigned char lead, unsigned char continuation) {
-        if (!filled_) {
-            std::fill(std::begin(codes_), std::end(codes_), UNKNOWN);
-            filled_ = true;
-        }
         unsigned value = (lead & 0x1Fu) << 6 | (continuation & 0x3Fu);
         if (codes_[value] == UNKNOWN)
             codes_[value] = static_cast<std::int16_t>(host_to_cpm_char(static_cast<wchar_t>(value)));
@@ -335,71 +366,145 @@ class two_byte_codes {
 
   private:
     static constexpr std::int16_t UNKNOWN = -2;
-    bool filled_ = false;
     std::int16_t codes_[0x800];
 };
 
+// Blocks converted between two reservations of the target's buffer.
+constexpr std::size_t BLOCKS_AT_A_TIME = 16;
+
+// The places of events (line ends, codes or sequences from 0x80 up) in the
+// block loops are noted this many at a time, without a branch, and handled
+// in one loop for many blocks: a loop for each block would end at a
+// different count each time, which the processor cannot foresee.
+constexpr int EVENTS_NOTED_AT_ONCE = 4;
+
+// Notes the places of the events, the set bits of events, at notes: each
+// place is base and the bit's number, with FLAGGED_EVENT where flagged has the
+// bit too. The first EVENTS_NOTED_AT_ONCE notes are written whether or not
+// there are so many events; the caller counts the events.
+constexpr std::uint32_t FLAGGED_EVENT = std::uint32_t{1} << 31;
+inline void note_events(std::uint64_t events, std::uint64_t flagged, std::uint32_t base,
+                        std::uint32_t* notes) {
+    for (int i = 0; i < EVENTS_NOTED_AT_ONCE; ++i) {
+        auto bit = static_cast<unsigned>(lowest_bit(events | std::uint64_t{1} << 63));
+        *notes++ = (base + bit) | static_cast<std::uint32_t>(flagged >> bit & 1) << 31;
+        events &= events - 1;
+    }
+    for (; events != 0; events &= events - 1) {
+        auto bit = static_cast<unsigned>(lowest_bit(events));
+        *notes++ = (base + bit) | static_cast<std::uint32_t>(flagged >> bit & 1) << 31;
+    }
+}
+
 // Converts the UTF-8 text at the start of the source's buffer block by block,
 // while the masks show what the block loop covers: plain text, LF (written
-// CR LF) and two-byte sequences with a code. A block stops at anything else
-// (a CR, a ^Z, a longer or invalid sequence, a character without a code),
-// which the character loop then takes. start is the offset of the first
-// character, for the line count. Returns the characters consumed.
-std::uint64_t convert_host_blocks(two_byte_codes& two_byte, std::uint64_t start) {
-    std::uint64_t characters = 0;
-    while (source_stream.available() > BYTE_BLOCK_SIZE) {
-        const unsigned char* text = source_stream.data();
-        byte_block_masks masks;
-        classify_byte_block(text, masks);
-        std::uint32_t stops = masks.cr | masks.end_mark;
-        std::size_t usable = stops != 0 ? static_cast<std::size_t>(lowest_bit(stops)) : BYTE_BLOCK_SIZE;
-        unsigned char* out = target_stream.reserve(4 * BYTE_BLOCK_SIZE);
-        if ((masks.high | masks.lf | stops) == 0) {
-            std::memcpy(out, text, BYTE_BLOCK_SIZE);
-            target_stream.commit(out + BYTE_BLOCK_SIZE);
-            source_stream.consume(BYTE_BLOCK_SIZE);
-            characters += BYTE_BLOCK_SIZE;
-            continue;
-        }
-        std::size_t from = 0;
-        std::uint64_t continuations = 0;
-        std::uint32_t events = (masks.high | masks.lf) & ((std::uint64_t{1} << usable) - 1);
-        while (events != 0) {
-            std::size_t at = static_cast<std::size_t>(lowest_bit(events));
-            events &= events - 1;
-            int code = CPM_LF;
-            if (text[at] != CPM_LF) {
-                unsigned char lead = text[at];
-                if (lead < 0xC2 || lead > 0xDF || at + 1 >= usable || (text[at + 1] & 0xC0) != 0x80 ||
-                    (code = two_byte.code_of(lead, text[at + 1])) < 0) {
-                    usable = at;
+// CR LF) and two-byte sequences with a code. It stops at anything else (a
+// CR, a ^Z, a longer or invalid sequence, a character without a code), which
+// the character loop then takes. start is the offset of the first character,
+// for the line count. Returns the characters consumed.
+//
+// The events of a block are its LFs and the first bytes of its sequences.
+// What an event does is chosen from the masks, not from its byte: the next
+// event's place then never waits for this one's byte to be read and
+// compared, and the two kinds, which come in no order, take no branch.
+template <typename Bytes> struct host_blocks {
+    [[gnu::always_inline]] static std::uint64_t run(two_byte_codes& two_byte,
+                                                    std::uint64_t start) {
+        std::uint64_t characters = 0;
+        while (source_stream.available() > BYTE_BLOCK_SIZE) {
+            // Each block has a byte after it, for a sequence across the
+            // boundary.
+            const unsigned char* text = source_stream.data();
+            std::size_t blocks = std::min((source_stream.available() - 1) / BYTE_BLOCK_SIZE,
+                                          BLOCKS_AT_A_TIME);
+            const unsigned char* blocks_end = text + blocks * BYTE_BLOCK_SIZE;
+            const unsigned char* end = blocks_end;
+            // The places of the blocks' events, an LF flagged, noted first
+            // and then handled in one loop.
+            std::uint32_t events_at[BLOCKS_AT_A_TIME * BYTE_BLOCK_SIZE + EVENTS_NOTED_AT_ONCE];
+            std::size_t noted = 0;
+            std::uint64_t lead_before = 0; // the last byte before the block began a sequence
+            for (const unsigned char* block = text; block < blocks_end; block += BYTE_BLOCK_SIZE) {
+                byte_block_masks found;
+                Bytes::classify(block, found);
+                // A continuation byte where no sequence began stops the
+                // text, as a CR and a ^Z do.
+                std::uint64_t continuations_here = found.high & ~found.lead;
+                std::uint64_t stray = continuations_here & ~(found.lead << 1 | lead_before);
+                lead_before = found.lead >> (BYTE_BLOCK_SIZE - 1);
+                std::uint64_t stops = found.cr | found.end_mark | stray;
+                std::uint64_t events = found.lead | found.lf;
+                if (stops != 0)
+                    events &= (stops & (~stops + 1)) - 1;
+                auto events_here = static_cast<std::size_t>(Bytes::count(events));
+                note_events(events, found.lf, static_cast<std::uint32_t>(block - text),
+                            events_at + noted);
+                noted += events_here;
+                if (stops != 0) {
+                    end = block + lowest_bit(stops);
                     break;
                 }
             }
-            std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
-            out += at - from;
-            if (code == CPM_LF) {
-                record.lines.line_feed_at(start + characters + at - continuations);
-                *out++ = CPM_CR;
-                *out++ = CPM_LF;
-                from = at + 1;
-            } else {
-                *out++ = static_cast<unsigned char>(code);
-                events &= ~(std::uint32_t{1} << (at + 1));
-                ++continuations;
-                from = at + 2;
+            // An LF is written CR and copied with the next stretch; a
+            // sequence is written as its code and skipped. What an event
+            // does is chosen from its note, not from its byte, so that the
+            // next event never waits for this one's byte, and neither kind
+            // takes a branch of its own.
+            // Each byte at most two (an LF), and one copy's worth after them.
+            unsigned char* out =
+                target_stream.reserve(2 * BLOCKS_AT_A_TIME * BYTE_BLOCK_SIZE + BYTE_BLOCK_SIZE);
+            const unsigned char* copied_to = text;
+            std::uint64_t line_feeds = 0;
+            std::size_t handled = 0;
+            for (; handled < noted; ++handled) {
+                std::size_t i = handled;
+                const unsigned char* at = text + (events_at[i] & ~FLAGGED_EVENT);
+                out = copy_stretch(out, copied_to, at);
+                std::uint64_t line_feed = events_at[i] >> 31;
+                std::uint64_t sequence = 1 - line_feed;
+                int code = two_byte.code_of(at[0], at[1]);
+                // Worked out whole, without a branch for each part.
+                unsigned sequence_fails =
+                    static_cast<unsigned>(static_cast<unsigned char>(at[0] - 0xC2) > 0xDF - 0xC2) |
+                    static_cast<unsigned>((at[1] & 0xC0) != 0x80) |
+                    static_cast<unsigned>(code < 0);
+                if ((sequence_fails & static_cast<unsigned>(sequence)) != 0) {
+                    copied_to = at;
+                    end = at;
+                    break;
+                }
+                int is_line_feed = -static_cast<int>(line_feed);
+                *out++ = static_cast<unsigned char>((code & ~is_line_feed) | (CPM_CR & is_line_feed));
+                copied_to = at + 2 * sequence;
+                line_feeds += line_feed;
             }
+            // Every event handled that is not an LF skipped a sequence's
+            // second byte.
+            std::uint64_t continuations = handled - line_feeds;
+            // A sequence that ends the last block takes the byte after it too.
+            bool stopped = end != blocks_end;
+            end = std::max(end, copied_to);
+            out = copy_stretch(out, copied_to, end);
+            target_stream.commit(out);
+            if (line_feeds != 0) {
+                std::size_t last = handled - 1;
+                while ((events_at[last] & FLAGGED_EVENT) == 0)
+                    --last;
+                std::uint64_t continuations_before_it = last - (line_feeds - 1);
+                record.lines.line_feeds += line_feeds;
+                record.lines.line_start = start + characters +
+                                          (events_at[last] & ~FLAGGED_EVENT) -
+                                          continuations_before_it + 1;
+            }
+            std::size_t consumed = static_cast<std::size_t>(end - text);
+            source_stream.consume(consumed);
+            characters += consumed - continuations;
+            if (stopped)
+                break;
         }
-        std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
-        out += usable - from;
-        target_stream.commit(out);
-        source_stream.consume(usable);
-        characters += usable - continuations;
-        if (usable < BYTE_BLOCK_SIZE)
-            break;
+        return characters;
     }
-    return characters;
-}
+};
 
 void convert_host_to_cpm() {
     // The codes of the characters below U+0100, looked up once.
@@ -422,7 +527,7 @@ void convert_host_to_cpm() {
         // After a ^Z every character is looked at, for the warning; after a
         // CR the next, in case it makes a CR LF pair.
         if (blocks_apply && !end_mark.seen && !after_cr && input.at_utf8_boundary()) {
-            std::uint64_t taken = convert_host_blocks(two_byte, characters);
+            std::uint64_t taken = at_vector_level<host_blocks>(two_byte, characters);
             if (taken > 0) {
                 characters += taken;
                 after_cr = false;
@@ -485,63 +590,118 @@ void convert_cpm_to_cpm() {
 
 // A block with more codes from 0x80 up than this is expanded byte by byte,
 // without a branch; one with fewer, between them.
-constexpr int SPARSE_HIGH_CODES = 6;
+constexpr int SPARSE_HIGH_CODES = 12;
 
-// Converts the BYTE_BLOCK_SIZE bytes at text, whose next byte is next, into
-// out, when their masks show a block that the table covers: plain text, line
-// ends (a CR before an LF dropped), and codes with planned bytes. The text
-// may be read up to BYTE_BLOCK_SIZE bytes past the block (the stream's
-// buffer has that room). Returns the new end of the output, or null
-// to leave the block to the byte loop. offset is the block's place in the
-// source, for the line count.
-unsigned char* convert_cpm_block(const unsigned char* text, const byte_block_masks& masks,
-                                 unsigned char next, std::uint64_t offset, unsigned char* out,
-                                 const host_output_plan& plan) {
-    if ((masks.high | masks.cr | masks.lf) == 0) {
-        std::memcpy(out, text, BYTE_BLOCK_SIZE);
-        return out + BYTE_BLOCK_SIZE;
-    }
-    std::uint32_t lf_after = masks.lf >> 1;
-    if (next == CPM_LF)
-        lf_after |= std::uint32_t{1} << (BYTE_BLOCK_SIZE - 1);
-    std::uint32_t dropped = masks.cr & lf_after;
-    // A code the table leaves out (a length of 0) sends the block to the byte
-    // loop; what was written here is then written over.
-    bool left_out = false;
-    if (masks.high == 0 || bit_count(masks.high) <= SPARSE_HIGH_CODES) {
-        // Few events: the text between them copied as it stands, a dropped
-        // CR left out, a high code's bytes put in. Each copy moves a whole
-        // block's worth, which the room after the block allows, and keeps
-        // only what belongs.
-        std::size_t from = 0;
-        for (std::uint32_t events = masks.high | dropped; events != 0; events &= events - 1) {
-            std::size_t at = static_cast<std::size_t>(lowest_bit(events));
-            std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
-            out += at - from;
-            const block_code& code = plan.block_codes[text[at]];
-            left_out |= code.length == 0;
-            std::memcpy(out, code.bytes, sizeof code.bytes);
-            out += (dropped >> at & 1) != 0 ? 0 : code.length;
-            from = at + 1;
+// The most events (CRs before LFs and codes from 0x80 up) of a block that
+// is not converted byte by byte: its high codes and a CR in every other byte.
+constexpr std::size_t MOST_EVENTS_IN_A_BLOCK = SPARSE_HIGH_CODES + BYTE_BLOCK_SIZE / 2;
+
+// Converts the length bytes at text into out while the table covers them,
+// and returns how many bytes it converted. The text is taken whole blocks at
+// a time, while they hold only plain text, CR LF line ends (the CR dropped)
+// and codes with planned bytes: a CR that does not begin a line end stops the
+// conversion at its block, and byte_loop_share is set to the block; a code
+// the table leaves out stops it at the code, and byte_loop_share is set to
+// the code alone. Every block converted has a byte after it in the text, for
+// a CR LF pair across the boundary, and the text may be read up to
+// BYTE_BLOCK_SIZE bytes past that (the stream's buffer has the room). length
+// is at most CHUNK_SIZE + 1. offset is the text's place in the source, for
+// the line count.
+template <typename Bytes> struct cpm_blocks {
+    [[gnu::always_inline]] static std::size_t run(const unsigned char* text, std::size_t length,
+                                                  std::uint64_t offset, unsigned char*& out,
+                                                  const host_output_plan& plan,
+                                                  std::size_t& byte_loop_share) {
+        constexpr std::size_t MOST_BLOCKS = CHUNK_SIZE / BYTE_BLOCK_SIZE;
+        const block_code* codes = plan.block_codes;
+        const unsigned char* copied_to = text; // the text before this is in the output
+        unsigned char* written_to = out;
+        const unsigned char* stop = nullptr;   // a code the table leaves out
+        std::uint32_t events_at[MOST_BLOCKS * MOST_EVENTS_IN_A_BLOCK + EVENTS_NOTED_AT_ONCE];
+        std::size_t noted = 0;
+        // The text between events copied as it stands, each event (a high
+        // code, a CR before an LF) through the table.
+        auto handle_noted_events = [&] {
+            for (std::size_t i = 0; i < noted; ++i) {
+                const unsigned char* at = text + events_at[i];
+                written_to = copy_stretch(written_to, copied_to, at);
+                block_code code = codes[*at];
+                copied_to = at;
+                if ((code & BLOCK_CODE_LEFT_OUT) != 0) {
+                    stop = at;
+                    break;
+                }
+                written_to = put_block_code(written_to, code);
+                copied_to = at + 1;
+            }
+            noted = 0;
+        };
+        std::uint64_t line_feeds_of[MOST_BLOCKS];
+        std::size_t blocks = std::min(length > 0 ? (length - 1) / BYTE_BLOCK_SIZE : 0, MOST_BLOCKS);
+        std::size_t block_number = 0;
+        for (; block_number < blocks; ++block_number) {
+            const unsigned char* block = text + block_number * BYTE_BLOCK_SIZE;
+            byte_block_masks found;
+            Bytes::classify(block, found);
+            std::uint64_t lf_after =
+                found.lf >> 1 | std::uint64_t{block[BYTE_BLOCK_SIZE] == CPM_LF} << 63;
+            if ((found.cr & ~lf_after) != 0)
+                break;
+            line_feeds_of[block_number] = found.lf;
+            int high_codes = Bytes::count(found.high);
+            if (high_codes > SPARSE_HIGH_CODES) {
+                // Dense: each byte through the table, without a branch.
+                handle_noted_events();
+                if (stop != nullptr)
+                    break;
+                unsigned char* block_out = copy_stretch(written_to, copied_to, block);
+                block_code left_out = 0;
+                for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
+                    block_code code = codes[block[i]];
+                    left_out |= code;
+                    block_out = put_block_code(block_out, code);
+                }
+                if ((left_out & BLOCK_CODE_LEFT_OUT) != 0)
+                    break;
+                written_to = block_out;
+                copied_to = block + BYTE_BLOCK_SIZE;
+            } else {
+                std::uint64_t events = found.high | found.cr;
+                auto events_here = static_cast<std::size_t>(high_codes + Bytes::count(found.cr));
+                note_events(events, 0, static_cast<std::uint32_t>(block - text), events_at + noted);
+                noted += events_here;
+            }
         }
-        std::memcpy(out, text + from, BYTE_BLOCK_SIZE);
-        out += BYTE_BLOCK_SIZE - from;
-    } else {
-        for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
-            const block_code& code = plan.block_codes[text[i]];
-            left_out |= code.length == 0;
-            std::memcpy(out, code.bytes, sizeof code.bytes);
-            out += (dropped >> i & 1) != 0 ? 0 : code.length;
+        handle_noted_events();
+        // Where the conversion ends: at a code left out, or at the first
+        // block not converted.
+        std::size_t converted = block_number * BYTE_BLOCK_SIZE;
+        byte_loop_share = BYTE_BLOCK_SIZE;
+        if (stop != nullptr) {
+            converted = static_cast<std::size_t>(stop - text);
+            byte_loop_share = 1;
         }
+        out = copy_stretch(written_to, copied_to, text + converted);
+        // The line feeds before that.
+        std::size_t whole_blocks = converted / BYTE_BLOCK_SIZE;
+        std::size_t in_last = converted % BYTE_BLOCK_SIZE;
+        if (in_last != 0)
+            line_feeds_of[whole_blocks++] &= (std::uint64_t{1} << in_last) - 1;
+        std::uint64_t line_feeds = 0;
+        for (std::size_t i = 0; i < whole_blocks; ++i)
+            line_feeds += static_cast<std::uint64_t>(Bytes::count(line_feeds_of[i]));
+        if (line_feeds != 0) {
+            std::size_t last = whole_blocks - 1;
+            while (line_feeds_of[last] == 0)
+                --last;
+            record.lines.line_feeds += line_feeds;
+            record.lines.line_start =
+                offset + last * BYTE_BLOCK_SIZE +
+                static_cast<std::uint64_t>(highest_bit(line_feeds_of[last])) + 1;
+        }
+        return converted;
     }
-    if (left_out)
-        return nullptr;
-    if (masks.lf != 0) {
-        record.lines.line_feeds += static_cast<std::uint64_t>(bit_count(masks.lf));
-        record.lines.line_start = offset + (31 - static_cast<unsigned>(__builtin_clz(masks.lf))) + 1;
-    }
-    return out;
-}
+};
 
 void convert_cpm_to_host() {
     host_text_writer output(target_stream);
@@ -553,33 +713,19 @@ void convert_cpm_to_host() {
                 unsigned char* out = target_stream.reserve(RESERVED_PER_CHUNK);
                 const host_output& line_feed = state.plan.line_feed;
                 std::size_t i = 0;
-                // Whole blocks while a byte follows each in the text, their
-                // masks found in one call; a block the table does not cover
-                // goes through the byte loop, and one that the byte loop left
-                // out of step is classified on its own.
-                std::size_t bytes_from = 0;
-                byte_block_masks chunk_masks[CHUNK_SIZE / BYTE_BLOCK_SIZE];
-                std::size_t classified = 0;
-                if (state.plan.blocks_apply) {
-                    classified = (chunk < length ? chunk : length - 1) / BYTE_BLOCK_SIZE;
-                    classify_byte_blocks(text, classified, chunk_masks);
-                }
+                // Whole blocks where the table covers them; the byte loop
+                // takes a block it does not, up to the next block boundary
+                // (and past it while a CR is held back).
+                std::size_t bytes_to = 0;
                 while (i < chunk) {
-                    if (state.plan.blocks_apply && !state.pending_cr && i >= bytes_from &&
-                        i + BYTE_BLOCK_SIZE <= chunk && i + BYTE_BLOCK_SIZE < length) {
-                        byte_block_masks own;
-                        bool in_step = i % BYTE_BLOCK_SIZE == 0 && i / BYTE_BLOCK_SIZE < classified;
-                        if (!in_step)
-                            classify_byte_block(text + i, own);
-                        unsigned char* end = convert_cpm_block(
-                            text + i, in_step ? chunk_masks[i / BYTE_BLOCK_SIZE] : own,
-                            text[i + BYTE_BLOCK_SIZE], offset + i, out, state.plan);
-                        if (end) {
-                            out = end;
-                            i += BYTE_BLOCK_SIZE;
-                            continue;
-                        }
-                        bytes_from = i + BYTE_BLOCK_SIZE;
+                    if (state.plan.blocks_apply && !state.pending_cr && i >= bytes_to) {
+                        std::size_t within = std::min(chunk, length - 1) + 1 - i;
+                        std::size_t byte_loop_share;
+                        i += at_vector_level<cpm_blocks>(text + i, within, offset + i, out,
+                                                         state.plan, byte_loop_share);
+                        bytes_to = i + byte_loop_share;
+                        if (i == chunk)
+                            break;
                     }
                     if (state.plan.plain_text_is_itself && !state.pending_cr) {
                         std::size_t run = copy_plain_text(text + i, chunk - i, out);

@@ -67,6 +67,9 @@ std::string records(std::string text) {
 
 const std::string E_ACUTE = "\xc3\xa9";
 
+// Long enough for every offset of two blocks and the two bytes after them.
+constexpr std::size_t TEXT_LENGTH = 2 * BYTE_BLOCK_SIZE + 16;
+
 class BlockBoundaries : public testing::TestWithParam<vector_level> {
   protected:
     void SetUp() override {
@@ -79,9 +82,10 @@ class BlockBoundaries : public testing::TestWithParam<vector_level> {
 };
 
 TEST_P(BlockBoundaries, CrAtTheEndOfABlock) {
-    for (std::size_t at : {30, 31, 32, 63, 64}) {
+    const std::size_t B = BYTE_BLOCK_SIZE;
+    for (std::size_t at : {B - 2, B - 1, B, 2 * B - 1, 2 * B}) {
         SCOPED_TRACE(at);
-        std::string before(at, 'x'), after(48, 'y');
+        std::string before(at, 'x'), after(B + 16, 'y');
         EXPECT_EQ(convert(before + "\r\n" + after + "\x1a", false), before + "\n" + after);
         EXPECT_EQ(convert(before + "\rz" + after, false), before + "\rz" + after);
         EXPECT_EQ(convert(before + "\r", false), before + "\r");
@@ -91,14 +95,14 @@ TEST_P(BlockBoundaries, CrAtTheEndOfABlock) {
 TEST_P(BlockBoundaries, HighCodeAndLineEndAtEveryOffset) {
     for (std::size_t at = 0; at < 2 * BYTE_BLOCK_SIZE + 2; ++at) {
         SCOPED_TRACE(at);
-        std::string text(80, 'a'), host(80, 'a');
+        std::string text(TEXT_LENGTH, 'a'), host(TEXT_LENGTH, 'a');
         text[at] = '\xe9';
         host.replace(at, 1, E_ACUTE);
         EXPECT_EQ(convert(text, false), host);
         EXPECT_EQ(convert(host, true), records(text));
-        std::string lines(80, 'b');
+        std::string lines(TEXT_LENGTH, 'b');
         lines.replace(at, 1, "\r\n");
-        std::string host_lines(80, 'b');
+        std::string host_lines(TEXT_LENGTH, 'b');
         host_lines.replace(at, 1, "\n");
         EXPECT_EQ(convert(lines, false), host_lines);
         EXPECT_EQ(convert(host_lines, true), records(lines));
@@ -108,7 +112,7 @@ TEST_P(BlockBoundaries, HighCodeAndLineEndAtEveryOffset) {
 TEST_P(BlockBoundaries, EndMarkAtEveryOffset) {
     for (std::size_t at = 0; at < 2 * BYTE_BLOCK_SIZE + 2; ++at) {
         SCOPED_TRACE(at);
-        std::string text(80, 'c');
+        std::string text(TEXT_LENGTH, 'c');
         text[at] = '\x1a';
         EXPECT_EQ(convert(text, false), std::string(at, 'c'));
         EXPECT_EQ(convert(text, true), records(text));
