@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -81,8 +82,8 @@ inline int count_bits_in_register(std::uint64_t mask) {
 
 } // namespace byte_class_detail
 
-// The levels. Each has classify, the masks of one block, and count, the
-// number of bits set in a mask.
+// The levels. Each has classify, the masks of one block; count, the number
+// of bits set in a mask; and copy_block, which copies a block.
 
 /// The reference: one byte at a time, written the obvious way.
 struct plain_bytes {
@@ -99,6 +100,9 @@ struct plain_bytes {
         }
     }
     static int count(std::uint64_t mask) { return byte_class_detail::count_bits_in_register(mask); }
+    static void copy_block(unsigned char* to, const unsigned char* from) {
+        std::memcpy(to, from, BYTE_BLOCK_SIZE);
+    }
 };
 
 #ifdef VORBIX_HAVE_SSE2
@@ -122,6 +126,9 @@ struct sse2_bytes {
         }
     }
     static int count(std::uint64_t mask) { return byte_class_detail::count_bits_in_register(mask); }
+    static void copy_block(unsigned char* to, const unsigned char* from) {
+        std::memcpy(to, from, BYTE_BLOCK_SIZE);
+    }
 };
 #endif
 
@@ -147,6 +154,12 @@ struct avx2_bytes {
         }
     }
     VORBIX_AVX2_FUNCTION static int count(std::uint64_t mask) { return __builtin_popcountll(mask); }
+    VORBIX_AVX2_FUNCTION static void copy_block(unsigned char* to, const unsigned char* from) {
+        for (int half = 0; half < 2; ++half)
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(to + 32 * half),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + 32 * half)));
+    }
 };
 #endif
 
@@ -184,6 +197,9 @@ struct neon_bytes {
         masks.end_mark = mask(end_mark);
     }
     static int count(std::uint64_t mask) { return __builtin_popcountll(mask); }
+    static void copy_block(unsigned char* to, const unsigned char* from) {
+        std::memcpy(to, from, BYTE_BLOCK_SIZE);
+    }
 };
 #endif
 

@@ -333,17 +333,18 @@ void convert_host_to_host() {
 }
 
 // Copies the text from from up to to, to out, and returns the end of the
-// copy. It moves whole blocks' worth, which the room after the source and
-// after the output both allow, so that the usual short stretch between two
-// events is one unconditional copy.
-constexpr std::size_t STRETCH_STEP = 64;
-inline unsigned char* copy_stretch(unsigned char* out, const unsigned char* from,
-                                   const unsigned char* to) {
+// copy. It moves whole blocks, which the room after the source and after the
+// output both allow, so that the usual short stretch between two events is
+// one unconditional copy.
+template <typename Bytes>
+[[gnu::always_inline]] inline unsigned char* copy_stretch(unsigned char* out,
+                                                          const unsigned char* from,
+                                                          const unsigned char* to) {
     std::size_t length = static_cast<std::size_t>(to - from);
     std::size_t copied = 0;
     do {
-        std::memcpy(out + copied, from + copied, STRETCH_STEP);
-        copied += STRETCH_STEP;
+        Bytes::copy_block(out + copied, from + copied);
+        copied += BYTE_BLOCK_SIZE;
     } while (copied < length);
     return out + length;
 }
@@ -459,7 +460,7 @@ template <typename Bytes> struct host_blocks {
             for (; handled < noted; ++handled) {
                 std::size_t i = handled;
                 const unsigned char* at = text + (events_at[i] & ~FLAGGED_EVENT);
-                out = copy_stretch(out, copied_to, at);
+                out = copy_stretch<Bytes>(out, copied_to, at);
                 std::uint64_t line_feed = events_at[i] >> 31;
                 std::uint64_t sequence = 1 - line_feed;
                 int code = two_byte.code_of(at[0], at[1]);
@@ -484,7 +485,7 @@ template <typename Bytes> struct host_blocks {
             // A sequence that ends the last block takes the byte after it too.
             bool stopped = end != blocks_end;
             end = std::max(end, copied_to);
-            out = copy_stretch(out, copied_to, end);
+            out = copy_stretch<Bytes>(out, copied_to, end);
             target_stream.commit(out);
             if (line_feeds != 0) {
                 std::size_t last = handled - 1;
@@ -621,10 +622,10 @@ template <typename Bytes> struct cpm_blocks {
         std::size_t noted = 0;
         // The text between events copied as it stands, each event (a high
         // code, a CR before an LF) through the table.
-        auto handle_noted_events = [&] {
+        auto handle_noted_events = [&]() __attribute__((always_inline)) {
             for (std::size_t i = 0; i < noted; ++i) {
                 const unsigned char* at = text + events_at[i];
-                written_to = copy_stretch(written_to, copied_to, at);
+                written_to = copy_stretch<Bytes>(written_to, copied_to, at);
                 block_code code = codes[*at];
                 copied_to = at;
                 if ((code & BLOCK_CODE_LEFT_OUT) != 0) {
@@ -654,7 +655,7 @@ template <typename Bytes> struct cpm_blocks {
                 handle_noted_events();
                 if (stop != nullptr)
                     break;
-                unsigned char* block_out = copy_stretch(written_to, copied_to, block);
+                unsigned char* block_out = copy_stretch<Bytes>(written_to, copied_to, block);
                 block_code left_out = 0;
                 for (std::size_t i = 0; i < BYTE_BLOCK_SIZE; ++i) {
                     block_code code = codes[block[i]];
@@ -681,7 +682,7 @@ template <typename Bytes> struct cpm_blocks {
             converted = static_cast<std::size_t>(stop - text);
             byte_loop_share = 1;
         }
-        out = copy_stretch(written_to, copied_to, text + converted);
+        out = copy_stretch<Bytes>(written_to, copied_to, text + converted);
         // The line feeds before that.
         std::size_t whole_blocks = converted / BYTE_BLOCK_SIZE;
         std::size_t in_last = converted % BYTE_BLOCK_SIZE;
