@@ -2,6 +2,9 @@
 // and the exit status, through files and through the standard streams.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -493,6 +496,43 @@ TEST(ConversionRun, AsciiLocaleHintOncePerRun) {
                               "read error on in/b: " + EILSEQ_TEXT + "\n" + P +
                               "2 of 2 files failed\n");
 }
+
+#ifdef __linux__
+// A large target is written on a second thread where the run has a second
+// processor; pinned to one, it writes in turn. The bytes are the same.
+TEST(ConversionRun, OneProcessorOrTwoWriteTheSameBytes) {
+    std::string host, cpm;
+    for (int line = 0; line < 40000; ++line) {
+        host += "caf\xc3\xa9 " + std::to_string(line) + "\n";
+        cpm += "caf\xe9 " + std::to_string(line) + "\r\n";
+    }
+    cpm += fill((128 - cpm.size() % 128) % 128);
+    scratch_dir scratch;
+    write_file(scratch / "in.txt", host);
+    write_file(scratch / "latin1.conf", "charset = latin1\n");
+    run_options options;
+    options.working_dir = scratch.path();
+    for (bool pinned : {false, true}) {
+        SCOPED_TRACE(pinned);
+        if (pinned)
+            options.before_exec = [] {
+                cpu_set_t allowed, one;
+                CPU_ZERO(&one);
+                sched_getaffinity(0, sizeof allowed, &allowed);
+                for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+                    if (CPU_ISSET(cpu, &allowed)) {
+                        CPU_SET(cpu, &one);
+                        break;
+                    }
+                sched_setaffinity(0, sizeof one, &one);
+            };
+        run_result result =
+            run_converter_process({"-f", "latin1.conf", "-u", "in.txt", "-c", "out.cpm"}, options);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(read_file(scratch / "out.cpm") == cpm) << "the target differs";
+    }
+}
+#endif
 
 TEST(ConversionRun, LongTextCrossesBlockBoundaries) {
     // Multibyte characters and CR LF pairs straddle the converter's internal

@@ -1,6 +1,9 @@
 // Block reads and writes with EINTR retried and short writes completed.
 #include "common/byte_stream.h"
 
+#include "common/background_write.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -117,6 +120,8 @@ void byte_reader::fail(int error_number) {
 }
 
 void byte_writer::attach(int fd) {
+    // A write of the stream's last file still in flight ends first.
+    collect();
     fd_ = fd;
     comparing_ = false;
     differs_ = false;
@@ -140,39 +145,54 @@ void byte_writer::kick_writeback() {
     written_back_ = handed_over_;
 }
 
-// Hands count bytes to the system; returns how many it took before it
-// failed, if it did.
-std::size_t byte_writer::hand_over(const unsigned char* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count && !refusing_) {
-        ssize_t written = ::write(fd_, bytes + done, count - done);
-        if (written > 0) {
-            done += static_cast<std::size_t>(written);
-        } else if (written == 0 || errno != EINTR) {
-            // The target is broken: keep its error and stop handing it data,
-            // but let the conversion run on to its end as a stream would.
-            fail(written == 0 ? EIO : errno);
-            refusing_ = true;
-        }
-    }
+// Takes note of a write of handed bytes of which the system took done.
+void byte_writer::account(std::size_t handed, std::size_t done, int error_number) {
     handed_over_ += done;
+    if (error_number != 0) {
+        // The target is broken: keep its error and stop handing it data,
+        // but let the conversion run on to its end as a stream would.
+        fail(error_number);
+        refusing_ = true;
+        bytes_written_ -= handed - done;
+    }
     if (early_writeback_ && handed_over_ - written_back_ >= WRITEBACK_STEP)
         kick_writeback();
-    return done;
+}
+
+// Waits for the background write in flight, if there is one.
+void byte_writer::collect() {
+    if (!writing_)
+        return;
+    writing_ = false;
+    write_outcome outcome = finish_background_write();
+    account(in_flight_, outcome.written, outcome.error_number);
+}
+
+// Hands the full buffer to the background thread and goes on in the other.
+void byte_writer::spill() {
+    if (comparing_) {
+        compare_buffer();
+        return;
+    }
+    collect();
+    if (refusing_) {
+        bytes_written_ -= used_;
+    } else if (start_background_write(fd_, buffer_, used_)) {
+        writing_ = true;
+        in_flight_ = used_;
+        buffer_ = buffer_ == buffers_[0] ? buffers_[1] : buffers_[0];
+    } else {
+        write_outcome outcome = write_fully(fd_, buffer_, used_);
+        account(used_, outcome.written, outcome.error_number);
+    }
+    used_ = 0;
 }
 
 void byte_writer::write(const unsigned char* bytes, std::size_t count) {
-    // A large piece goes to the system from where it is, not through the
-    // buffer: a copy of CP/M text costs no more than the copy itself.
-    if (count >= STREAM_BUFFER_SIZE / 2 && !comparing_) {
-        flush();
-        bytes_written_ += hand_over(bytes, count);
-        return;
-    }
     while (count > 0) {
-        if (used_ == STREAM_BUFFER_SIZE)
-            flush();
-        std::size_t room = STREAM_BUFFER_SIZE - used_;
+        if (used_ == WRITE_BUFFER_SIZE)
+            spill();
+        std::size_t room = WRITE_BUFFER_SIZE - used_;
         std::size_t part = count < room ? count : room;
         std::memcpy(buffer_ + used_, bytes, part);
         used_ += part;
@@ -192,9 +212,11 @@ void byte_writer::compare_with(int fd) {
 // only counted.
 void byte_writer::compare_buffer() {
     static unsigned char existing[STREAM_BUFFER_SIZE];
-    if (fd_ >= 0 && !differs_ &&
-        (read_fully(fd_, existing, used_) != used_ || std::memcmp(existing, buffer_, used_) != 0))
-        differs_ = true;
+    for (std::size_t at = 0; at < used_ && fd_ >= 0 && !differs_; at += STREAM_BUFFER_SIZE) {
+        std::size_t part = std::min(used_ - at, STREAM_BUFFER_SIZE);
+        if (read_fully(fd_, existing, part) != part || std::memcmp(existing, buffer_ + at, part) != 0)
+            differs_ = true;
+    }
     used_ = 0;
 }
 
@@ -210,9 +232,13 @@ void byte_writer::flush() {
         compare_buffer();
         return;
     }
-    std::size_t done = hand_over(buffer_, used_);
-    if (refusing_)
-        bytes_written_ -= used_ - done;
+    collect();
+    if (refusing_) {
+        bytes_written_ -= used_;
+    } else {
+        write_outcome outcome = write_fully(fd_, buffer_, used_);
+        account(used_, outcome.written, outcome.error_number);
+    }
     used_ = 0;
 }
 

@@ -7,6 +7,9 @@
 #include <cstdint>
 
 constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+/// Each of a writer's two buffers: large enough that handing one to the
+/// background thread, a wake-up of a sleeping thread, is rare.
+constexpr std::size_t WRITE_BUFFER_SIZE = 64 * 1024;
 /// How far past the data a reader's buffer may be read.
 constexpr std::size_t STREAM_READ_SLACK = 64;
 
@@ -69,24 +72,29 @@ class byte_reader {
 
 /// Writes a descriptor in blocks. A failed write(2) sets the error indicator
 /// and every later byte is dropped; fail() sets the indicator alone.
+///
+/// A full buffer is written on the background thread while the other of the
+/// two buffers fills, so a write's failure is known only when the next full
+/// buffer is handed over, or at flush(), which writes what is left and waits
+/// for all of it.
 class byte_writer {
   public:
     void attach(int fd);
     int fd() const { return fd_; }
 
     void put(unsigned char byte) {
-        if (used_ == STREAM_BUFFER_SIZE)
-            flush();
+        if (used_ == WRITE_BUFFER_SIZE)
+            spill();
         buffer_[used_++] = byte;
         ++bytes_written_;
     }
     void write(const unsigned char* bytes, std::size_t count);
 
-    /// Room for count bytes (at most STREAM_BUFFER_SIZE) written straight into
+    /// Room for count bytes (at most WRITE_BUFFER_SIZE) written straight into
     /// the buffer; commit() then takes those up to end.
     unsigned char* reserve(std::size_t count) {
-        if (STREAM_BUFFER_SIZE - used_ < count)
-            flush();
+        if (WRITE_BUFFER_SIZE - used_ < count)
+            spill();
         return buffer_ + used_;
     }
     void commit(const unsigned char* end) {
@@ -94,7 +102,8 @@ class byte_writer {
         used_ += count;
         bytes_written_ += count;
     }
-    /// Hands the buffered bytes to the system.
+    /// Hands the buffered bytes to the system and waits until it has them
+    /// all, or has failed.
     void flush();
 
     /// Bytes the stream has taken, not counting those it dropped after a
@@ -118,7 +127,9 @@ class byte_writer {
     void start_early_writeback() { early_writeback_ = true; }
 
   private:
-    std::size_t hand_over(const unsigned char* bytes, std::size_t count);
+    void spill();
+    void collect();
+    void account(std::size_t handed, std::size_t done, int error_number);
     void kick_writeback();
     void compare_buffer();
 
@@ -133,5 +144,8 @@ class byte_writer {
     int error_number_ = 0;
     std::uint64_t bytes_written_ = 0;
     std::size_t used_ = 0;
-    unsigned char buffer_[STREAM_BUFFER_SIZE];
+    std::size_t in_flight_ = 0; ///< bytes being written on the background thread
+    bool writing_ = false;      ///< a background write is in flight
+    unsigned char buffers_[2][WRITE_BUFFER_SIZE];
+    unsigned char* buffer_ = buffers_[0]; ///< the one filling
 };
