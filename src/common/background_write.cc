@@ -1,3 +1,8 @@
+// sched_getaffinity is a GNU interface, declared by every C library for
+// Linux under this name.
+#if defined(__linux__) && !defined(_GNU_SOURCE)
+#define _GNU_SOURCE 1
+#endif
 #include "common/background_write.h"
 
 #include <atomic>

@@ -7,8 +7,7 @@
 #include <cstdint>
 
 constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
-/// Each of a writer's two buffers: large enough that handing one to the
-/// background thread, a wake-up of a sleeping thread, is rare.
+/// Each of a writer's two buffers: one is written while the other fills.
 constexpr std::size_t WRITE_BUFFER_SIZE = 64 * 1024;
 /// How far past the data a reader's buffer may be read.
 constexpr std::size_t STREAM_READ_SLACK = 64;
