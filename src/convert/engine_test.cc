@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "charset/charset_tables.h"
 #include "common/byte_classes.h"
@@ -38,13 +40,15 @@ std::string content_of(int fd) {
     return text;
 }
 
-// Converts text from host or CP/M format to the other through the latin1
-// table; the target's bytes.
-std::string convert(const std::string& text, bool from_host) {
+// Converts text from host or CP/M format to the other through a built-in
+// table, latin1 unless another is given; the target's bytes, and the
+// messages in messages if it is given.
+std::string convert(const std::string& text, bool from_host, builtin_charset_column charset = CHARSET_LATIN1,
+                    std::string* messages = nullptr) {
     reset_run_state_for_testing();
     reset_charsets_for_testing();
-    fill_charset_table(charset_table, CHARSET_LATIN1);
-    fill_charset_table(alt_charset_table, CHARSET_LATIN1);
+    fill_charset_table(charset_table, charset);
+    fill_charset_table(alt_charset_table, charset);
     std::setlocale(LC_CTYPE, "C.UTF-8");
     source_is_host = from_host;
     target_is_host = !from_host;
@@ -54,7 +58,9 @@ std::string convert(const std::string& text, bool from_host) {
     target_stream.attach(target);
     testing::internal::CaptureStderr();
     run_conversion("source", "target");
-    testing::internal::GetCapturedStderr();
+    std::string printed = testing::internal::GetCapturedStderr();
+    if (messages)
+        *messages = printed;
     std::string converted = content_of(target);
     close(source);
     close(target);
@@ -67,8 +73,20 @@ std::string records(std::string text) {
 
 const std::string E_ACUTE = "\xc3\xa9";
 
-// Long enough for every offset of two blocks and the two bytes after them.
-constexpr std::size_t TEXT_LENGTH = 2 * BYTE_BLOCK_SIZE + 16;
+// The engine takes text 1,024 bytes at a time: the offsets tried are every
+// one of the first two blocks and those around the ends of the first two
+// such groups.
+constexpr std::size_t GROUP = 1024;
+std::vector<std::size_t> offsets_to_try() {
+    std::vector<std::size_t> offsets;
+    for (std::size_t at = 0; at < 2 * BYTE_BLOCK_SIZE + 2; ++at)
+        offsets.push_back(at);
+    for (std::size_t group_end : {GROUP, 2 * GROUP})
+        for (std::size_t at = group_end - 3; at <= group_end + 2; ++at)
+            offsets.push_back(at);
+    return offsets;
+}
+constexpr std::size_t TEXT_LENGTH = 2 * GROUP + 80;
 
 class BlockBoundaries : public testing::TestWithParam<vector_level> {
   protected:
@@ -93,7 +111,7 @@ TEST_P(BlockBoundaries, CrAtTheEndOfABlock) {
 }
 
 TEST_P(BlockBoundaries, HighCodeAndLineEndAtEveryOffset) {
-    for (std::size_t at = 0; at < 2 * BYTE_BLOCK_SIZE + 2; ++at) {
+    for (std::size_t at : offsets_to_try()) {
         SCOPED_TRACE(at);
         std::string text(TEXT_LENGTH, 'a'), host(TEXT_LENGTH, 'a');
         text[at] = '\xe9';
@@ -110,7 +128,7 @@ TEST_P(BlockBoundaries, HighCodeAndLineEndAtEveryOffset) {
 }
 
 TEST_P(BlockBoundaries, EndMarkAtEveryOffset) {
-    for (std::size_t at = 0; at < 2 * BYTE_BLOCK_SIZE + 2; ++at) {
+    for (std::size_t at : offsets_to_try()) {
         SCOPED_TRACE(at);
         std::string text(TEXT_LENGTH, 'c');
         text[at] = '\x1a';
@@ -125,6 +143,52 @@ TEST_P(BlockBoundaries, TextsShorterThanABlock) {
         std::string text(length, 'd');
         EXPECT_EQ(convert(text + "\xe9\r\n", false), text + E_ACUTE + "\n");
         EXPECT_EQ(convert(text + E_ACUTE + "\n", true), records(text + "\xe9\r\n"));
+    }
+}
+
+// Every count of codes from 0x80 up in a block, each line also ending in
+// CR LF: the blocks the sparse loop takes, with more events than it notes
+// at once, and those the dense loop takes.
+TEST_P(BlockBoundaries, EveryCountOfHighCodesInABlock) {
+    for (std::size_t count = 0; count <= BYTE_BLOCK_SIZE; ++count) {
+        SCOPED_TRACE(count);
+        std::string text, host;
+        while (text.size() < 3 * BYTE_BLOCK_SIZE) {
+            text += std::string(count, '\xe9') + "ab\r\n";
+            for (std::size_t i = 0; i < count; ++i)
+                host += E_ACUTE;
+            host += "ab\n";
+        }
+        EXPECT_EQ(convert(text, false), host);
+        EXPECT_EQ(convert(host, true), records(text));
+    }
+}
+
+// The place of the first character without a translation, found after the
+// block loops have counted the lines before it: a code from 0x80 up, or a
+// character above U+007F, under the ascii table.
+TEST_P(BlockBoundaries, PlaceOfAnUntranslatableCharacterAtEveryOffset) {
+    for (std::size_t at : offsets_to_try()) {
+        SCOPED_TRACE(at);
+        std::string text, host;
+        while (text.size() < TEXT_LENGTH)
+            text += "abcdefgh\r\n";
+        while (host.size() < TEXT_LENGTH)
+            host += "abcdefgh\n";
+        text[at] = '\x85';
+        host.replace(at, 1, E_ACUTE);
+        for (const std::string* source : {&text, &host}) {
+            std::size_t line_start = source->rfind('\n', at - 1);
+            line_start = at == 0 || line_start == std::string::npos ? 0 : line_start + 1;
+            std::size_t lines = static_cast<std::size_t>(
+                std::count(source->begin(), source->begin() + static_cast<long>(at), '\n'));
+            std::string place = "source:" + std::to_string(lines + 1) + ":" +
+                                std::to_string(at - line_start + 1) +
+                                (source == &text ? ": code 0x85" : ": U+00E9");
+            std::string messages;
+            convert(*source, source == &host, CHARSET_ASCII, &messages);
+            EXPECT_NE(messages.find(place), std::string::npos) << messages;
+        }
     }
 }
 
