@@ -165,7 +165,7 @@ struct host_output_plan {
 // the room reserved for it in the target's buffer.
 constexpr std::size_t CHUNK_SIZE = 1024;
 constexpr std::size_t RESERVED_PER_CHUNK = CHUNK_SIZE * 2 * LONGEST_PLANNED_SEQUENCE;
-static_assert(RESERVED_PER_CHUNK <= STREAM_BUFFER_SIZE, "a chunk's output must fit the buffer");
+static_assert(RESERVED_PER_CHUNK <= WRITE_BUFFER_SIZE, "a chunk's output must fit the buffer");
 
 // stateless: whether encoding keeps no shift state, so that a character's
 // bytes can be worked out once.
@@ -537,8 +537,8 @@ void convert_host_to_cpm() {
         // A run of plain ASCII text in UTF-8 is the same run of CP/M codes.
         if (plain_text_is_itself && input.at_utf8_boundary()) {
             std::size_t length = source_stream.available();
-            if (length > STREAM_BUFFER_SIZE / 2)
-                length = STREAM_BUFFER_SIZE / 2;
+            if (length > WRITE_BUFFER_SIZE / 2)
+                length = WRITE_BUFFER_SIZE / 2;
             unsigned char* out = target_stream.reserve(length);
             std::size_t run = copy_plain_text(source_stream.data(), length, out);
             target_stream.commit(out + run);
