@@ -168,8 +168,10 @@ void byte_writer::collect() {
     account(in_flight_, outcome.written, outcome.error_number);
 }
 
-// Hands the full buffer to the background thread and goes on in the other.
-void byte_writer::spill() {
+// Hands the buffered bytes to the system: to the background thread, going
+// on in the other buffer, where in_background and the thread can be had;
+// else here and now.
+void byte_writer::hand_over(bool in_background) {
     if (comparing_) {
         compare_buffer();
         return;
@@ -177,7 +179,7 @@ void byte_writer::spill() {
     collect();
     if (refusing_) {
         bytes_written_ -= used_;
-    } else if (start_background_write(fd_, buffer_, used_)) {
+    } else if (in_background && start_background_write(fd_, buffer_, used_)) {
         writing_ = true;
         in_flight_ = used_;
         buffer_ = buffer_ == buffers_[0] ? buffers_[1] : buffers_[0];
@@ -186,6 +188,10 @@ void byte_writer::spill() {
         account(used_, outcome.written, outcome.error_number);
     }
     used_ = 0;
+}
+
+void byte_writer::spill() {
+    hand_over(true);
 }
 
 void byte_writer::write(const unsigned char* bytes, std::size_t count) {
@@ -228,18 +234,7 @@ void byte_writer::finish_comparison() {
 }
 
 void byte_writer::flush() {
-    if (comparing_) {
-        compare_buffer();
-        return;
-    }
-    collect();
-    if (refusing_) {
-        bytes_written_ -= used_;
-    } else {
-        write_outcome outcome = write_fully(fd_, buffer_, used_);
-        account(used_, outcome.written, outcome.error_number);
-    }
-    used_ = 0;
+    hand_over(false);
 }
 
 void byte_writer::fail(int error_number) {

@@ -126,6 +126,7 @@ class byte_writer {
     void start_early_writeback() { early_writeback_ = true; }
 
   private:
+    void hand_over(bool in_background);
     void spill();
     void collect();
     void account(std::size_t handed, std::size_t done, int error_number);
