@@ -70,15 +70,21 @@ constexpr unsigned char CR = 0x0D;
 constexpr unsigned char LF = 0x0A;
 constexpr unsigned char END_MARK = 0x1A;
 
-// Set bits added up in the register: the builtin is a call into the
-// compiler's library where the instruction set has no population count
-// (x86-64 before the AVX2 level).
-inline int count_bits_in_register(std::uint64_t mask) {
-    mask = mask - ((mask >> 1) & 0x5555555555555555u);
-    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
-    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<int>((mask * 0x0101010101010101u) >> 56);
-}
+// What the levels share unless they have better: bits counted in the
+// register (the builtin is a call into the compiler's library where the
+// instruction set has no population count, as on x86-64 before the AVX2
+// level), and a block copied by the compiler's own moves.
+struct portable_bytes {
+    static int count(std::uint64_t mask) {
+        mask = mask - ((mask >> 1) & 0x5555555555555555u);
+        mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+        mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+        return static_cast<int>((mask * 0x0101010101010101u) >> 56);
+    }
+    static void copy_block(unsigned char* to, const unsigned char* from) {
+        std::memcpy(to, from, BYTE_BLOCK_SIZE);
+    }
+};
 
 } // namespace byte_class_detail
 
@@ -86,7 +92,7 @@ inline int count_bits_in_register(std::uint64_t mask) {
 // of bits set in a mask; and copy_block, which copies a block.
 
 /// The reference: one byte at a time, written the obvious way.
-struct plain_bytes {
+struct plain_bytes : byte_class_detail::portable_bytes {
     static void classify(const unsigned char* block, byte_block_masks& masks) {
         using namespace byte_class_detail;
         masks = byte_block_masks{};
@@ -99,14 +105,10 @@ struct plain_bytes {
             masks.end_mark |= block[i] == END_MARK ? bit : 0;
         }
     }
-    static int count(std::uint64_t mask) { return byte_class_detail::count_bits_in_register(mask); }
-    static void copy_block(unsigned char* to, const unsigned char* from) {
-        std::memcpy(to, from, BYTE_BLOCK_SIZE);
-    }
 };
 
 #ifdef VORBIX_HAVE_SSE2
-struct sse2_bytes {
+struct sse2_bytes : byte_class_detail::portable_bytes {
     // The mask of one comparison of sixteen bytes, placed at its quarter.
     static std::uint64_t mask(__m128i compared, int quarter) {
         return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(compared)))
@@ -124,10 +126,6 @@ struct sse2_bytes {
             masks.lf |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(LF)), quarter);
             masks.end_mark |= mask(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(END_MARK)), quarter);
         }
-    }
-    static int count(std::uint64_t mask) { return byte_class_detail::count_bits_in_register(mask); }
-    static void copy_block(unsigned char* to, const unsigned char* from) {
-        std::memcpy(to, from, BYTE_BLOCK_SIZE);
     }
 };
 #endif
@@ -164,7 +162,7 @@ struct avx2_bytes {
 #endif
 
 #ifdef VORBIX_HAVE_NEON
-struct neon_bytes {
+struct neon_bytes : byte_class_detail::portable_bytes {
     // NEON has no movemask: the four comparisons of a block keep one bit of
     // each byte's 0 or 0xFF, at the byte's place in an eight-bit group, and
     // three rounds of pairwise additions gather the bits of all 64 bytes in
@@ -197,9 +195,6 @@ struct neon_bytes {
         masks.end_mark = mask(end_mark);
     }
     static int count(std::uint64_t mask) { return __builtin_popcountll(mask); }
-    static void copy_block(unsigned char* to, const unsigned char* from) {
-        std::memcpy(to, from, BYTE_BLOCK_SIZE);
-    }
 };
 #endif
 

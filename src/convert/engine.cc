@@ -370,8 +370,9 @@ class two_byte_codes {
     std::int16_t codes_[0x800];
 };
 
-// Blocks converted between two reservations of the target's buffer.
-constexpr std::size_t BLOCKS_AT_A_TIME = 16;
+// Blocks converted between two reservations of the target's buffer: a
+// chunk of CP/M text.
+constexpr std::size_t BLOCKS_AT_A_TIME = CHUNK_SIZE / BYTE_BLOCK_SIZE;
 
 // The places of events (line ends, codes or sequences from 0x80 up) in the
 // block loops are noted this many at a time, without a branch, and handled
@@ -458,10 +459,9 @@ template <typename Bytes> struct host_blocks {
             std::uint64_t line_feeds = 0;
             std::size_t handled = 0;
             for (; handled < noted; ++handled) {
-                std::size_t i = handled;
-                const unsigned char* at = text + (events_at[i] & ~FLAGGED_EVENT);
+                const unsigned char* at = text + (events_at[handled] & ~FLAGGED_EVENT);
                 out = copy_stretch<Bytes>(out, copied_to, at);
-                std::uint64_t line_feed = events_at[i] >> 31;
+                std::uint64_t line_feed = events_at[handled] >> 31;
                 std::uint64_t sequence = 1 - line_feed;
                 int code = two_byte.code_of(at[0], at[1]);
                 // Worked out whole, without a branch for each part.
@@ -613,12 +613,11 @@ template <typename Bytes> struct cpm_blocks {
                                                   std::uint64_t offset, unsigned char*& out,
                                                   const host_output_plan& plan,
                                                   std::size_t& byte_loop_share) {
-        constexpr std::size_t MOST_BLOCKS = CHUNK_SIZE / BYTE_BLOCK_SIZE;
         const block_code* codes = plan.block_codes;
         const unsigned char* copied_to = text; // the text before this is in the output
         unsigned char* written_to = out;
         const unsigned char* stop = nullptr;   // a code the table leaves out
-        std::uint32_t events_at[MOST_BLOCKS * MOST_EVENTS_IN_A_BLOCK + EVENTS_NOTED_AT_ONCE];
+        std::uint32_t events_at[BLOCKS_AT_A_TIME * MOST_EVENTS_IN_A_BLOCK + EVENTS_NOTED_AT_ONCE];
         std::size_t noted = 0;
         // The text between events copied as it stands, each event (a high
         // code, a CR before an LF) through the table.
@@ -637,8 +636,8 @@ template <typename Bytes> struct cpm_blocks {
             }
             noted = 0;
         };
-        std::uint64_t line_feeds_of[MOST_BLOCKS];
-        std::size_t blocks = std::min(length > 0 ? (length - 1) / BYTE_BLOCK_SIZE : 0, MOST_BLOCKS);
+        std::uint64_t line_feeds_of[BLOCKS_AT_A_TIME];
+        std::size_t blocks = std::min(length > 0 ? (length - 1) / BYTE_BLOCK_SIZE : 0, BLOCKS_AT_A_TIME);
         std::size_t block_number = 0;
         for (; block_number < blocks; ++block_number) {
             const unsigned char* block = text + block_number * BYTE_BLOCK_SIZE;
