@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "convert/target_file.h"
 #include "run_converter.h"
 #include "test_support.h"
 
@@ -126,13 +127,22 @@ TEST_F(Failure, ClosedStandardOutput) {
     EXPECT_EQ(read_file(scratch / "f.cpm"), "A\r\n\x1a");
 }
 
-TEST_F(Failure, TemporaryNameTooLong) {
-    std::string target(250, 'n');
-    run_result result = run_converter_process({"-u", "in.txt", "-c", target}, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, P + "couldn't open " + temp_name(target, result.pid) + ": " +
-                              std::strerror(ENAMETOOLONG) + "\n");
-    expect_target_untouched();
+// Where NAME.temp.PID would pass the 255-byte limit of a name, the temporary
+// name is shortened, and still taken for a leftover by a later folder run.
+TEST_F(Failure, LongestNamesAreConverted) {
+    for (std::size_t length : {245, 250, 255}) {
+        SCOPED_TRACE(length);
+        std::string target(length, 'n');
+        run_result result = run_converter_process({"-u", "in.txt", "-c", target}, options);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(read_file(scratch / target), cpm_records("some text\r\n"));
+        EXPECT_EQ(scratch.entries(), (std::vector<std::string>{"in.txt", "out", target}));
+        ASSERT_EQ(unlink((scratch / target).c_str()), 0);
+    }
+    EXPECT_TRUE(is_temporary_name(temporary_name_for(std::string(250, 'n'), 4194304, 1)));
+    EXPECT_EQ(temporary_name_for(std::string(250, 'n'), 42, 7), std::string(245, 'n') + "~7.temp.42");
+    EXPECT_EQ(temporary_name_for("short", 42, 7), "short.temp.42");
 }
 
 // Whatever is found at the temporary name is removed, never written through:

@@ -76,12 +76,13 @@ std::set<std::string> documented_messages() {
     return messages;
 }
 
-// Every format that the program passes to print_diagnostic, with each
+// Every format that the program passes to print_diagnostic (or the fixed
+// message to print_fixed_diagnostic), with each
 // conversion as "*"; the lines of the usage text after the first excluded.
 std::set<std::string> program_messages() {
     std::set<std::string> messages;
     // The format may be split into adjacent literals over several lines.
-    const std::regex call(R"re(print_diagnostic\(((?:\s*"(?:[^"\\]|\\.)*")+))re");
+    const std::regex call(R"re(print_(?:fixed_)?diagnostic\(((?:\s*"(?:[^"\\]|\\.)*")+))re");
     const std::regex literal_break(R"re("\s*")re");
     for (const auto& entry : std::filesystem::recursive_directory_iterator(SOURCE_DIR + "/src")) {
         std::string path = entry.path().string();

@@ -214,8 +214,9 @@ TEST(ClosedStreamsAndTheSameFile, FailWithoutWriting) {
 }
 
 // An interrupted folder run removes the temporary files it made (those that
-// wait in its batch among them) and ends by the signal. It is held at a FIFO
-// target, after two files wait in the batch.
+// wait in its batch among them) and ends by the signal. It is held writing
+// into a FIFO target that its reader never empties, after two files wait in
+// the batch.
 TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         SCOPED_TRACE(signal_number);
@@ -226,8 +227,11 @@ TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
             write_file(scratch / "in/" + name, "new\n");
             write_file(scratch / "out/" + name, "old\n");
         }
+        write_file(scratch / "in/c", std::string(1 << 20, 'x'));
         ASSERT_EQ(unlink((scratch / "out/c").c_str()), 0);
         ASSERT_EQ(mkfifo((scratch / "out/c").c_str(), 0666), 0);
+        int reader = open((scratch / "out/c").c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
         run_options options;
         options.working_dir = scratch.path();
         running_converter running = start_converter_process({"-u", "in", "-u", "out"}, options);
@@ -237,6 +241,7 @@ TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
         ASSERT_TRUE(file_exists(waiting));
         kill(running.pid, signal_number);
         run_result result = wait_converter_process(running);
+        close(reader);
         EXPECT_EQ(result.status, 128 + signal_number);
         for (const char* name : {"a", "b", "d"})
             EXPECT_EQ(read_file(scratch / "out/" + name), "old\n") << name;

@@ -3,12 +3,28 @@
 
 #include <cstdlib>
 #include <new>
+#include <unistd.h>
 
 #include "common/diagnostic.h"
 
-[[noreturn]] static void out_of_memory() {
-    print_diagnostic("out of memory");
-    std::exit(1);
+namespace {
+
+void (*cleanup_first)() = nullptr;
+
+// Nothing here allocates, since nothing can: no message is held or
+// formatted, the line goes straight to standard error, and the process ends
+// without running destructors that might want memory.
+[[noreturn]] void out_of_memory() {
+    if (cleanup_first)
+        cleanup_first();
+    print_fixed_diagnostic("out of memory");
+    _exit(1);
+}
+
+} // namespace
+
+void set_out_of_memory_cleanup(void (*cleanup)()) {
+    cleanup_first = cleanup;
 }
 
 void* checked_alloc(std::size_t size) {

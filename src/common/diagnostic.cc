@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <sys/uio.h>
+#include <unistd.h>
 
 const char* program_name = "";
 
@@ -19,6 +21,27 @@ std::string* held_messages;
 void set_program_name(const char* argv0) {
     const char* slash = std::strrchr(argv0, '/');
     program_name = slash ? slash + 1 : argv0;
+}
+
+std::string shown_name(const char* name) {
+    std::string shown;
+    for (const char* at = name; *at; ++at) {
+        auto byte = static_cast<unsigned char>(*at);
+        static const char LETTERS[] = "abtnvfr";
+        if (byte == '\\') {
+            shown += "\\\\";
+        } else if (byte >= 0x07 && byte <= 0x0D) {
+            shown += '\\';
+            shown += LETTERS[byte - 0x07];
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char octal[5];
+            std::snprintf(octal, sizeof octal, "\\%03o", byte);
+            shown += octal;
+        } else {
+            shown += *at;
+        }
+    }
+    return shown;
 }
 
 void hold_diagnostics(std::string* held) {
@@ -56,6 +79,16 @@ void print_diagnostic(const char* format, ...) {
     va_end(arguments);
     std::fputc('\n', stderr);
     funlockfile(stderr);
+}
+
+void print_fixed_diagnostic(const char* message) {
+    static char separator[] = ": ";
+    static char line_end[] = "\n";
+    iovec pieces[] = {{const_cast<char*>(program_name), std::strlen(program_name)},
+                      {separator, 2},
+                      {const_cast<char*>(message), std::strlen(message)},
+                      {line_end, 1}};
+    (void)!writev(STDERR_FILENO, pieces, 4);
 }
 
 void write_held_diagnostics(const std::string& held) {

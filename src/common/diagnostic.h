@@ -11,9 +11,19 @@ extern const char* program_name;
 /// all of it when there is none, empty when it ends in '/'.
 void set_program_name(const char* argv0);
 
+/// name as messages and check lines show it, as "ls -b" does: a control
+/// character escaped (\n, \t, \033, ...) and a backslash doubled, so that
+/// no name can break a line or pass for another.
+std::string shown_name(const char* name);
+
 /// Writes "<program_name>: ", the printf-formatted message and a newline to
 /// standard error, as one line.
 void print_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Writes "<program_name>: ", message and a newline straight to standard
+/// error, past any held messages, without formatting or allocating: the one
+/// way to speak when memory has run out.
+void print_fixed_diagnostic(const char* message);
 
 /// While held is set, messages are appended to it, each a whole line with its
 /// prefix, instead of being written: a folder run holds the messages of the

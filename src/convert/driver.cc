@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -281,10 +282,12 @@ void explain_missing_locale() {
 
 // A single run: the file named by the run state.
 int convert_one_file() {
+    std::string source_shown = source_is_stdin ? source_name : shown_name(source_name);
+    std::string target_shown = target_is_stdout ? target_name : shown_name(target_name);
     file_to_convert file;
-    file.source = source_name;
+    file.source = {source_shown.c_str(), AT_FDCWD, source_name};
     file.source_is_stdin = source_is_stdin;
-    file.target = target_name;
+    file.target = {target_shown.c_str(), AT_FDCWD, target_name};
     file.target_is_stdout = target_is_stdout;
     target_file target;
     switch (convert_file(file, target)) {

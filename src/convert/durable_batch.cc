@@ -1,9 +1,9 @@
 // Batches of new files committed together.
 #include "convert/durable_batch.h"
 
-#include <sys/resource.h>
 
 #include "common/diagnostic.h"
+#include "common/platform.h"
 #include "convert/interrupt_cleanup.h"
 #include "convert/run_state.h"
 
@@ -13,23 +13,26 @@ namespace {
 // on an interrupt.
 constexpr std::size_t LARGEST_BATCH = 1024;
 static_assert(LARGEST_BATCH < MOST_TEMPORARY_FILES, "an interrupt must find every waiting file");
-// Descriptors kept free for the standard streams, the source, the file being
-// written and what the C library opens.
-constexpr rlim_t DESCRIPTORS_SPARED = 16;
+// Descriptors kept free for the source, the file being written, the target
+// compared with and what the C library opens.
+constexpr std::size_t DESCRIPTORS_SPARED = 8;
 
 std::size_t batch_capacity() {
-    rlimit limit;
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return LARGEST_BATCH;
-    if (limit.rlim_cur <= DESCRIPTORS_SPARED + 1)
-        return 1;
-    rlim_t room = limit.rlim_cur - DESCRIPTORS_SPARED;
-    return room < LARGEST_BATCH ? static_cast<std::size_t>(room) : LARGEST_BATCH;
+    std::size_t free = free_descriptors(LARGEST_BATCH + DESCRIPTORS_SPARED);
+    return free > DESCRIPTORS_SPARED ? free - DESCRIPTORS_SPARED : 1;
 }
 
 } // namespace
 
 durable_batch::durable_batch() : capacity_(batch_capacity()) {}
+
+bool durable_batch::make_room() {
+    if (waiting_.empty())
+        return false;
+    capacity_ = waiting_.size() > 1 ? waiting_.size() - 1 : 1;
+    commit();
+    return true;
+}
 
 void durable_batch::add(std::unique_ptr<target_file> target) {
     if (!target->is_new_file()) {

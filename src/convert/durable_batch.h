@@ -21,7 +21,7 @@
 
 class durable_batch {
   public:
-    /// A batch as large as the descriptor limit leaves room for.
+    /// A batch as large as the descriptors free at its start leave room for.
     durable_batch();
     durable_batch(const durable_batch&) = delete;
     durable_batch& operator=(const durable_batch&) = delete;
@@ -36,6 +36,11 @@ class durable_batch {
     /// Commits every waiting file in order, each after the messages held
     /// before it, then writes the messages held after the last.
     void commit();
+
+    /// Where the process has run out of descriptors: commits the waiting
+    /// files, to free theirs, and keeps the batch smaller from now on.
+    /// Returns whether any was freed.
+    bool make_room();
 
     /// How many commits have failed so far.
     std::size_t failures() const { return failures_; }

@@ -17,32 +17,60 @@
 #include "convert/engine.h"
 #include "convert/run_state.h"
 #include "convert/source_survey.h"
+#include "convert/stream_names.h"
 #include "convert/target_file.h"
 
 namespace {
 
-enum class target_word { NONE, NEW, DIFFERS, SAME };
+enum class target_word { NONE, NEW, DIFFERS, SAME, NOT_REPLACEABLE, NOT_REGULAR, UNREADABLE };
 
-// Opens an existing regular target to compare with; -1 when there is none
-// to compare (none named, or not a regular file), word saying which; -2
-// after a message when it cannot be read.
+// Whether the run could make a new file where the target is: its folder
+// takes new names (or is still to be made), and is not /dev.
+bool can_be_replaced(const named_file& target) {
+    std::string folder = target.path;
+    std::size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    // A folder that does not exist yet is made by the run.
+    return (faccessat(target.folder, folder.c_str(), W_OK | X_OK, 0) == 0 || errno == ENOENT) &&
+           !is_in_device_folder(target.folder, target.path);
+}
+
+// Opens an existing regular target to compare with, or -1 when there is none
+// to compare; word says what the run would do with the target: make it, replace
+// a link or a file it cannot read, write a device in place (no word), or fail
+// on a folder, an unreadable file it cannot replace, or a folder it cannot
+// write to.
 int open_target_to_compare(const file_to_convert& file, target_word& word) {
     word = target_word::NONE;
-    if (file.target_is_stdout || descriptor_named_by(file.target) >= 0)
+    if (file.target_is_stdout || descriptor_named_by(file.target.path) >= 0)
         return -1;
     struct stat status;
-    if (stat(file.target, &status) != 0) {
-        word = target_word::NEW;
+    if (fstatat(file.target.folder, file.target.path, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        word = can_be_replaced(file.target) ? target_word::NEW : target_word::NOT_REPLACEABLE;
         return -1;
     }
-    if (!S_ISREG(status.st_mode))
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISFIFO(status.st_mode))
         return -1;
-    int fd = open(file.target, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        print_diagnostic("couldn't open %s: %s", file.target, std::strerror(errno));
-        return -2;
+    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+        word = target_word::NOT_REGULAR;
+        return -1;
     }
-    word = target_word::SAME;
+    bool replaceable = can_be_replaced(file.target);
+    // A link is replaced, never followed.
+    if (S_ISLNK(status.st_mode)) {
+        word = replaceable ? target_word::DIFFERS : target_word::NOT_REPLACEABLE;
+        return -1;
+    }
+    int fd = openat(file.target.folder, file.target.path,
+                    O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0 && replaceable) {
+        word = target_word::DIFFERS;
+    } else if (fd < 0) {
+        print_diagnostic("couldn't open %s: %s", file.target.shown, std::strerror(errno));
+        word = target_word::UNREADABLE;
+    } else {
+        word = replaceable ? target_word::SAME : target_word::NOT_REPLACEABLE;
+    }
     return fd;
 }
 
@@ -59,7 +87,7 @@ std::string counted(std::uint64_t count, const char* what) {
 } // namespace
 
 file_outcome check_file(const file_to_convert& file, int source_fd) {
-    bool binary = !convert_binary_files && has_binary_file_type(file.source);
+    bool binary = !convert_binary_files && has_binary_file_type(file.source.path);
     bool unreadable_target = false;
     std::string words;
     if (!binary) {
@@ -70,10 +98,9 @@ file_outcome check_file(const file_to_convert& file, int source_fd) {
         source_stream.observe(source_survey::take, &survey);
         target_word word;
         int target_fd = open_target_to_compare(file, word);
-        unreadable_target = target_fd == -2;
         target_stream.attach(-1);
-        target_stream.compare_with(target_fd < 0 ? -1 : target_fd);
-        run_conversion(file.source, file.target);
+        target_stream.compare_with(target_fd);
+        run_conversion(file.source.shown, file.target.shown);
         target_stream.finish_comparison();
         if (target_fd >= 0)
             close(target_fd);
@@ -98,10 +125,13 @@ file_outcome check_file(const file_to_convert& file, int source_fd) {
                 add(words, counted(count, "records after ^Z"));
             if (word == target_word::SAME && target_stream.differs())
                 word = target_word::DIFFERS;
+            static const char* const WORDS[] = {"",     "new", "differs", "same", "can't be replaced",
+                                                "not a regular file", "read error"};
+            if (word == target_word::NOT_REPLACEABLE || word == target_word::NOT_REGULAR ||
+                word == target_word::UNREADABLE)
+                unreadable_target = true;
             if (!unreadable && word != target_word::NONE)
-                add(words, word == target_word::NEW       ? "new"
-                           : word == target_word::DIFFERS ? "differs"
-                                                          : "same");
+                add(words, WORDS[static_cast<int>(word)]);
         }
     }
     bool fault = unreadable_target || (!binary && !words.empty() && words != "same");
@@ -109,6 +139,9 @@ file_outcome check_file(const file_to_convert& file, int source_fd) {
         words = "binary";
     else if (words.empty())
         words = "ok";
-    std::printf("%s: %s\n", file.source, words.c_str());
+    // Each line goes out whole before the next file's messages, so that the
+    // two streams interleave in the order of the files.
+    std::printf("%s: %s\n", file.source.shown, words.c_str());
+    std::fflush(stdout);
     return fault ? file_outcome::FAILED : file_outcome::CONVERTED;
 }

@@ -13,26 +13,34 @@
 #include "convert/engine.h"
 #include "convert/file_check.h"
 #include "convert/run_state.h"
+#include "convert/stream_names.h"
 
 namespace {
 
 // Opens the source: -1 after a message when it cannot be opened. A folder
 // run's source was listed as a regular file, but the entry may have been
 // replaced since, so it is opened without blocking (a FIFO would wait for a
-// writer) and looked at again through the open descriptor.
-int open_source(const file_to_convert& file) {
+// writer) and looked at again through the open descriptor. A standard stream
+// closed when the run began stays closed, however it is named; one that is
+// open is opened again by its name, as a shell would.
+int open_source(const file_to_convert& file, bool& is_stream) {
+    is_stream = file.source_is_stdin;
     if (file.source_is_stdin)
         return STDIN_FILENO;
     int flags = O_RDONLY | O_CLOEXEC;
-    if (file.from_folder)
+    if (file.from_folder) {
         flags |= O_NONBLOCK | O_NOCTTY;
-    // A standard stream closed when the run began stays closed, also when
-    // named by path.
-    bool closed = was_closed_at_start(descriptor_named_by(file.source));
-    int fd = closed ? -1 : open(file.source, flags);
+    } else {
+        int stream;
+        if (find_named_stream(file.source.shown, file.source.path, stream) != 0)
+            return -1;
+        is_stream = stream >= 0;
+    }
+    int fd = openat(file.source.folder, file.source.path, flags);
+    if (fd < 0 && errno == EMFILE && file.make_room && file.make_room())
+        fd = openat(file.source.folder, file.source.path, flags);
     if (fd < 0)
-        print_diagnostic("couldn't open %s: %s", file.source,
-                         std::strerror(closed ? EBADF : errno));
+        print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
     return fd;
 }
 
@@ -40,7 +48,7 @@ int open_source(const file_to_convert& file) {
 const char* reason_to_skip(const file_to_convert& file, const struct stat& status) {
     if (!S_ISREG(status.st_mode))
         return "not a regular file";
-    if (!convert_binary_files && has_binary_file_type(file.source))
+    if (!convert_binary_files && has_binary_file_type(file.source.path))
         return "a binary file";
     return nullptr;
 }
@@ -59,8 +67,8 @@ bool is_source_itself(const target_file& target, const struct stat& source) {
 // to the nanosecond.
 bool is_up_to_date(const file_to_convert& file, const struct stat& source) {
     struct stat target;
-    if (file.source_is_stdin || file.target_is_stdout || stat(file.target, &target) != 0 ||
-        !S_ISREG(target.st_mode))
+    if (file.source_is_stdin || file.target_is_stdout ||
+        fstatat(file.target.folder, file.target.path, &target, 0) != 0 || !S_ISREG(target.st_mode))
         return false;
     return target.st_mtim.tv_sec != source.st_mtim.tv_sec
                ? target.st_mtim.tv_sec > source.st_mtim.tv_sec
@@ -68,8 +76,10 @@ bool is_up_to_date(const file_to_convert& file, const struct stat& source) {
 }
 
 // --keep-date: the new file gets the source's times before it is renamed.
-int keep_source_date(const target_file& target, const struct stat& source) {
-    if (!target.is_new_file())
+// Only a regular file has times of its text: a stream, a descriptor, a
+// device or a FIFO gives none.
+int keep_source_date(const target_file& target, const struct stat& source, bool source_is_stream) {
+    if (!target.is_new_file() || source_is_stream || !S_ISREG(source.st_mode))
         return 0;
     const timespec times[2] = {source.st_atim, source.st_mtim};
     if (futimens(target.fd(), times) == 0)
@@ -78,10 +88,23 @@ int keep_source_date(const target_file& target, const struct stat& source) {
     return -1;
 }
 
+// Opens the target: standard output, a stream named by path (written through
+// its descriptor), or a file.
+int open_target(const file_to_convert& file, mode_t new_file_mode, target_file& target) {
+    int stream = file.target_is_stdout ? STDOUT_FILENO : -1;
+    if (!file.target_is_stdout && !file.from_folder &&
+        find_named_stream(file.target.shown, file.target.path, stream) != 0)
+        return -1;
+    if (stream < 0)
+        return target.open(file.target, new_file_mode, file.make_room);
+    target.open_stream(file.target.shown, stream);
+    return 0;
+}
+
 // Converts the open source into the target, which it opens; CONVERTED with
 // the text written and the target still to be committed.
 file_outcome write_conversion(const file_to_convert& file, int source_fd, const struct stat* source,
-                              target_file& target) {
+                              bool source_is_stream, target_file& target) {
     source_stream.attach(source_fd);
     bool check_binary = file.from_folder && !convert_binary_files;
     if (check_binary)
@@ -89,29 +112,30 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
     // A new target gets the source's permission bits, as cp gives them.
     mode_t new_file_mode =
         source && !file.source_is_stdin && S_ISREG(source->st_mode) ? source->st_mode : 0666;
-    if (target.open(file.target, file.target_is_stdout, new_file_mode) != 0)
+    if (open_target(file, new_file_mode, target) != 0)
         return file_outcome::FAILED;
     if (source && is_source_itself(target, *source)) {
-        print_diagnostic("couldn't open %s: it is the source file", file.target);
+        print_diagnostic("couldn't open %s: it is the source file", file.target.shown);
         return file_outcome::FAILED;
     }
     target_stream.attach(target.fd());
     if (target.is_new_file())
         target_stream.start_early_writeback();
-    if (run_conversion(file.source, target.write_name()) == 0)
-        return keep_dates && source && keep_source_date(target, *source) != 0
+    if (run_conversion(file.source.shown, target.write_name()) == 0)
+        return keep_dates && source && keep_source_date(target, *source, source_is_stream) != 0
                    ? file_outcome::FAILED
                    : file_outcome::CONVERTED;
     if (!check_binary || !source_stream.found_nul())
         return file_outcome::FAILED;
-    print_diagnostic("skipping %s: a binary file", file.source);
+    print_diagnostic("skipping %s: a binary file", file.source.shown);
     return file_outcome::SKIPPED;
 }
 
 } // namespace
 
 file_outcome convert_file(const file_to_convert& file, target_file& target) {
-    int source_fd = open_source(file);
+    bool source_is_stream;
+    int source_fd = open_source(file, source_is_stream);
     if (source_fd < 0)
         return file_outcome::FAILED;
     struct stat source_status;
@@ -123,9 +147,9 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
             // A check reports a binary file on its own line instead.
             bool checked_binary = reason && check_only && S_ISREG(source_status.st_mode);
             if (!source_known)
-                print_diagnostic("couldn't open %s: %s", file.source, std::strerror(errno));
+                print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
             else if (!checked_binary)
-                print_diagnostic("skipping %s: %s", file.source, reason);
+                print_diagnostic("skipping %s: %s", file.source.shown, reason);
             outcome = checked_binary ? check_file(file, source_fd)
                       : reason       ? file_outcome::SKIPPED
                                      : file_outcome::FAILED;
@@ -138,13 +162,13 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
     } else if (check_only) {
         outcome = check_file(file, source_fd);
     } else {
-        outcome =
-            write_conversion(file, source_fd, source_known ? &source_status : nullptr, target);
+        outcome = write_conversion(file, source_fd, source_known ? &source_status : nullptr,
+                                   source_is_stream, target);
     }
     // The source is closed before the target is renamed, so that a target
     // that is the source itself is replaced only once it has been read.
     if (!file.source_is_stdin && close(source_fd) != 0) {
-        print_diagnostic("couldn't close %s: %s", file.source, std::strerror(errno));
+        print_diagnostic("couldn't close %s: %s", file.source.shown, std::strerror(errno));
         outcome = file_outcome::FAILED;
     }
     if (outcome != file_outcome::CONVERTED)

@@ -2,17 +2,24 @@
 // for each file of a folder.
 #pragma once
 
+#include <functional>
+
+#include "convert/named_file.h"
 #include "convert/target_file.h"
 
-/// One file to convert, named as messages name it.
+/// One file to convert.
 struct file_to_convert {
-    const char* source = nullptr;
+    named_file source;
     bool source_is_stdin = false;
-    const char* target = nullptr;
+    named_file target;
     bool target_is_stdout = false;
     /// A folder run's file: anything but a regular file is skipped, and so is
-    /// a binary file unless binary files are converted too.
+    /// a binary file unless binary files are converted too. Its names are
+    /// file names, never streams.
     bool from_folder = false;
+    /// Frees descriptors where the process has none left (a folder run
+    /// commits the files waiting in its batch); true when it freed some.
+    std::function<bool()> make_room;
 };
 
 enum class file_outcome { CONVERTED, FAILED, SKIPPED };

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -57,27 +58,34 @@ listed_as listed_kind(const dirent* entry) {
 #endif
 }
 
-// The names directly in folder that do not begin with ".", sorted; false
-// after a message when the folder cannot be read.
-bool list_folder(const char* folder, std::vector<folder_entry>& names) {
-    DIR* listing = opendir(folder);
-    if (!listing) {
-        print_diagnostic("couldn't open %s: %s", folder, std::strerror(errno));
-        return false;
-    }
+// The names directly in the open folder that do not begin with ".", sorted;
+// false after a message when the folder cannot be read.
+bool list_folder(DIR* listing, const char* shown, std::vector<folder_entry>& names) {
     // readdir tells the end from a failure only by errno.
     for (errno = 0; const dirent* entry = readdir(listing); errno = 0) {
         if (entry->d_name[0] != '.')
             names.push_back({entry->d_name, listed_kind(entry)});
     }
-    int read_error = errno;
-    closedir(listing);
-    if (read_error != 0) {
-        print_diagnostic("read error on %s: %s", folder, std::strerror(read_error));
+    if (errno != 0) {
+        print_diagnostic("read error on %s: %s", shown, std::strerror(errno));
         return false;
     }
     std::sort(names.begin(), names.end());
     return true;
+}
+
+// The target folder, held for the whole run, so that every file is created,
+// renamed and removed in the folder the run began with, even when it is
+// moved or replaced by a link meanwhile. A folder that may be written but not
+// read (mode 0300) is held as a path alone where the system has O_PATH;
+// elsewhere it is named by path, as the last resort.
+int hold_folder(const char* folder) {
+#ifdef O_PATH
+    int fd = open(folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+    return fd >= 0 ? fd : AT_FDCWD;
 }
 
 std::string path_in(const char* folder, const std::string& name) {
@@ -93,13 +101,14 @@ std::string path_in(const char* folder, const std::string& name) {
 // reports why. In place, a link is skipped: the file it leads to is
 // converted under its own name, and converting it twice would convert the
 // new text again.
-const char* reason_to_skip(const folder_entry& entry, const std::string& path, bool in_place) {
+const char* reason_to_skip(const folder_entry& entry, int folder, const char* path,
+                           bool in_place) {
     bool is_link = entry.kind == listed_as::LINK;
     if (entry.kind == listed_as::OTHER)
         return "not a regular file";
     if (entry.kind == listed_as::UNKNOWN) {
         struct stat status;
-        if (lstat(path.c_str(), &status) == 0) {
+        if (fstatat(folder, path, &status, AT_SYMLINK_NOFOLLOW) == 0) {
             is_link = S_ISLNK(status.st_mode);
             if (!is_link && !S_ISREG(status.st_mode))
                 return "not a regular file";
@@ -107,8 +116,8 @@ const char* reason_to_skip(const folder_entry& entry, const std::string& path, b
     }
     if (is_link) {
         struct stat status;
-        if (stat(path.c_str(), &status) == 0 ? !S_ISREG(status.st_mode)
-                                             : errno == ENOENT || errno == ENOTDIR)
+        if (fstatat(folder, path, &status, 0) == 0 ? !S_ISREG(status.st_mode)
+                                                   : errno == ENOENT || errno == ENOTDIR)
             return "not a regular file";
     }
     if (is_temporary_name(entry.name))
@@ -118,11 +127,12 @@ const char* reason_to_skip(const folder_entry& entry, const std::string& path, b
     return nullptr;
 }
 
-// Whether two names are the same folder, however each is spelled.
-bool same_folder(const char* one, const char* other) {
+// Whether two held folders are the same folder, however each was spelled.
+bool same_folder(int one, const char* one_path, int other, const char* other_path) {
     struct stat first, second;
-    return stat(one, &first) == 0 && stat(other, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    return fstatat(one, one == AT_FDCWD ? one_path : ".", &first, 0) == 0 &&
+           fstatat(other, other == AT_FDCWD ? other_path : ".", &second, 0) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 // "N of M files" rewritten in place on a terminal, at most ten times a second.
@@ -164,25 +174,38 @@ bool is_folder(const char* name) {
 }
 
 int convert_folder(const char* source_folder, const char* target_folder) {
-    std::vector<folder_entry> names;
-    if (!list_folder(source_folder, names))
+    std::string source_shown = shown_name(source_folder);
+    DIR* listing = opendir(source_folder);
+    if (!listing) {
+        print_diagnostic("couldn't open %s: %s", source_shown.c_str(), std::strerror(errno));
         return -1;
-    bool in_place = same_folder(source_folder, target_folder);
+    }
+    std::vector<folder_entry> names;
+    if (!list_folder(listing, source_shown.c_str(), names)) {
+        closedir(listing);
+        return -1;
+    }
+    int sources = dirfd(listing);
+    int targets = hold_folder(target_folder);
+    bool in_place = same_folder(sources, source_folder, targets, target_folder);
     std::size_t converted = 0, failed = 0;
     durable_batch batch;
     progress_line progress(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         progress.update(i);
-        std::string source = path_in(source_folder, names[i].name);
-        if (const char* reason = reason_to_skip(names[i], source, in_place)) {
-            print_diagnostic("skipping %s: %s", source.c_str(), reason);
+        const std::string& name = names[i].name;
+        std::string source_shown_name = shown_name(path_in(source_folder, name).c_str());
+        if (const char* reason = reason_to_skip(names[i], sources, name.c_str(), in_place)) {
+            print_diagnostic("skipping %s: %s", source_shown_name.c_str(), reason);
             continue;
         }
-        std::string target = path_in(target_folder, names[i].name);
+        std::string target_shown_name = shown_name(path_in(target_folder, name).c_str());
+        std::string target_path = targets == AT_FDCWD ? path_in(target_folder, name) : name;
         file_to_convert file;
-        file.source = source.c_str();
-        file.target = target.c_str();
+        file.source = {source_shown_name.c_str(), sources, name.c_str()};
+        file.target = {target_shown_name.c_str(), targets, target_path.c_str()};
         file.from_folder = true;
+        file.make_room = [&batch] { return batch.make_room(); };
         auto converting = std::make_unique<target_file>();
         switch (convert_file(file, *converting)) {
         case file_outcome::CONVERTED:
@@ -199,6 +222,11 @@ int convert_folder(const char* source_folder, const char* target_folder) {
     }
     batch.commit();
     failed += batch.failures();
+    // The waiting files are renamed through the held folder: it is let go
+    // only once the batch is committed.
+    if (targets != AT_FDCWD)
+        close(targets);
+    closedir(listing);
     // A check's lines say what failed; its status says whether any did.
     if (failed == 0 || check_only)
         return failed == 0 ? 0 : -1;

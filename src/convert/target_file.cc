@@ -2,21 +2,24 @@
 #include "convert/target_file.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/diagnostic.h"
+#include "common/platform.h"
 #include "convert/interrupt_cleanup.h"
-#include "convert/run_state.h"
+#include "convert/stream_names.h"
 
 namespace {
 
-// The umask, which can only be read by setting it; the run is one thread.
+// The longest name of one component that the file systems we run on take.
+constexpr std::size_t LONGEST_NAME = 255;
+
+// The umask, which can only be read by setting it; it is read once, at the
+// first open, before anything else could look at it.
 mode_t process_umask() {
     static const mode_t mask = [] {
         mode_t current = umask(0);
@@ -32,38 +35,17 @@ unsigned long process_id() {
     return id;
 }
 
-} // namespace
-
-// Such a target is written through the descriptor; renaming a file over the
-// name would replace a system link, and the text would never reach the
-// stream.
-int descriptor_named_by(const char* name) {
-    static const struct {
-        const char* path;
-        int fd;
-    } STANDARD_STREAMS[] = {{"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
-    for (const auto& stream : STANDARD_STREAMS)
-        if (std::strcmp(name, stream.path) == 0)
-            return stream.fd;
-    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-        std::size_t length = std::strlen(prefix);
-        if (std::strncmp(name, prefix, length) != 0)
-            continue;
-        const char* digits = name + length;
-        if (*digits < '0' || *digits > '9')
-            return -1;
-        // Checked before each step: a long has 32 bits on 32-bit hosts.
-        int fd = 0;
-        for (; *digits >= '0' && *digits <= '9'; ++digits) {
-            int digit = *digits - '0';
-            if (fd > (INT_MAX - digit) / 10)
-                return -1;
-            fd = fd * 10 + digit;
-        }
-        return *digits == '\0' ? fd : -1;
-    }
-    return -1;
+// The part of path before its last component, with its slash.
+std::string folder_part(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
+
+bool is_device_or_fifo(mode_t mode) {
+    return S_ISCHR(mode) || S_ISBLK(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
+}
+
+} // namespace
 
 bool is_temporary_name(const std::string& name) {
     static const std::string MARK = ".temp.";
@@ -74,37 +56,73 @@ bool is_temporary_name(const std::string& name) {
            name.compare(digits + 1 - MARK.size(), MARK.size(), MARK) == 0;
 }
 
+std::string temporary_name_for(const std::string& name, unsigned long pid, unsigned long sequence) {
+    std::string suffix = ".temp." + std::to_string(pid);
+    if (name.size() + suffix.size() <= LONGEST_NAME)
+        return name + suffix;
+    suffix = "~" + std::to_string(sequence) + suffix;
+    return name.substr(0, LONGEST_NAME - suffix.size()) + suffix;
+}
+
 target_file::~target_file() {
     if (kind_ == kind::IN_PLACE || kind_ == kind::TEMPORARY)
         abort();
 }
 
-int target_file::open(const char* name, bool is_stdout, mode_t new_file_mode) {
-    target_name_ = name;
-    int named = is_stdout ? STDOUT_FILENO : descriptor_named_by(name);
-    if (named >= 0) {
-        // A standard stream that was closed when the run began is held by
-        // /dev/null; named by path it is still closed to the user.
-        bool closed = !is_stdout && was_closed_at_start(named);
-        if (closed || fcntl(named, F_GETFD) == -1) {
-            print_diagnostic("couldn't open %s: %s", name, std::strerror(closed ? EBADF : errno));
-            return -1;
-        }
-        kind_ = kind::DESCRIPTOR;
-        fd_ = named;
-        return 0;
-    }
+void target_file::open_stream(const char* shown, int fd) {
+    shown_ = shown;
+    kind_ = kind::DESCRIPTOR;
+    fd_ = fd;
+}
+
+int target_file::open(const named_file& target, mode_t new_file_mode,
+                      const std::function<bool()>& make_room) {
+    shown_ = target.shown;
+    folder_ = target.folder;
+    path_ = target.path;
+    struct stat existing;
+    bool exists = fstatat(folder_, target.path, &existing, AT_SYMLINK_NOFOLLOW) == 0;
     // A device, a FIFO or a socket is written directly, as a shell
     // redirection would: renaming over it would swap the node for a plain
-    // file. Anything else gets a new file.
-    struct stat existing;
-    bool exists = stat(name, &existing) == 0;
-    if (!exists || S_ISREG(existing.st_mode) || S_ISDIR(existing.st_mode))
-        return open_temporary(exists && S_ISREG(existing.st_mode) ? &existing : nullptr,
-                              new_file_mode);
-    fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-        print_diagnostic("couldn't open %s: %s", name, std::strerror(errno));
+    // file.
+    if (exists && is_device_or_fifo(existing.st_mode))
+        return open_in_place(existing);
+    int refusal = 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        refusal = EISDIR;
+    else if (is_in_device_folder(folder_, target.path))
+        refusal = EPERM;
+    if (refusal != 0) {
+        print_diagnostic("couldn't open %s: %s", target.shown, std::strerror(refusal));
+        return -1;
+    }
+    // Anything else, a link included, is replaced by a new file.
+    return open_temporary(exists && S_ISREG(existing.st_mode) ? &existing : nullptr,
+                          new_file_mode, make_room);
+}
+
+// The node is opened without following a link and without waiting for a
+// FIFO's reader, then held against what was looked at: a link or another
+// node swapped in between the two is refused, so nothing else is ever
+// written.
+int target_file::open_in_place(const struct stat& looked_at) {
+    int flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    if (S_ISFIFO(looked_at.st_mode))
+        flags |= O_NONBLOCK;
+    fd_ = openat(folder_, path_.c_str(), flags);
+    struct stat opened;
+    int error = fd_ < 0 ? errno : 0;
+    if (fd_ >= 0 && (fstat(fd_, &opened) != 0 || opened.st_dev != looked_at.st_dev ||
+                     opened.st_ino != looked_at.st_ino))
+        error = ELOOP;
+    if (error == 0 && (flags & O_NONBLOCK) &&
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+        print_diagnostic("couldn't open %s: %s", shown_.c_str(), std::strerror(error));
         return -1;
     }
     kind_ = kind::IN_PLACE;
@@ -116,66 +134,80 @@ int target_file::open(const char* name, bool is_stdout, mode_t new_file_mode) {
 // file is then created exclusively: the text can only ever go into a new file
 // of this run's own. It gets its permissions (and owner) at once, so that
 // nothing changes the file between its writeback and its fsync.
-int target_file::open_temporary(const struct stat* replaced, mode_t new_file_mode) {
-    temp_name_ = target_name_;
-    temp_name_ += ".temp." + std::to_string(process_id());
-    const char* temp = temp_name_.c_str();
-    remember_temporary_file(temp);
+int target_file::open_temporary(const struct stat* replaced, mode_t new_file_mode,
+                                const std::function<bool()>& make_room) {
+    static unsigned long sequence = 0;
+    std::string last = path_.substr(folder_part(path_).size());
+    std::string temp_last = temporary_name_for(last, process_id(), ++sequence);
+    temp_path_ = folder_part(path_) + temp_last;
+    bool shortened = temp_last.compare(0, last.size(), last) != 0;
+    temp_shown_ = shortened ? folder_part(shown_) + shown_name(temp_last.c_str())
+                            : shown_ + temp_last.substr(last.size());
+    const char* temp = temp_path_.c_str();
+    remember_temporary_file(folder_, temp);
     mode_t mode = replaced ? replaced->st_mode & 0777 : new_file_mode & 0777 & ~process_umask();
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    fd_ = ::open(temp, flags, mode);
+    fd_ = openat(folder_, temp, flags, mode);
+    if (fd_ < 0 && errno == EMFILE && make_room && make_room())
+        fd_ = openat(folder_, temp, flags, mode);
     // Usually nothing is there; a leftover is removed and the file created
     // once more, still exclusively.
     if (fd_ < 0 && errno == EEXIST) {
-        if (unlink(temp) != 0 && errno != ENOENT) {
-            print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+        if (unlinkat(folder_, temp, 0) != 0 && errno != ENOENT) {
+            print_diagnostic("couldn't open %s: %s", temp_shown_.c_str(), std::strerror(errno));
             forget_temporary_file(temp);
             return -1;
         }
-        fd_ = ::open(temp, flags, mode);
+        fd_ = openat(folder_, temp, flags, mode);
     }
     if (fd_ < 0) {
-        print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+        print_diagnostic("couldn't open %s: %s", temp_shown_.c_str(), std::strerror(errno));
         forget_temporary_file(temp);
         return -1;
     }
     kind_ = kind::TEMPORARY;
     if (set_permissions(replaced, mode) == 0)
         return 0;
-    print_diagnostic("couldn't open %s: %s", temp, std::strerror(errno));
+    print_diagnostic("couldn't open %s: %s", temp_shown_.c_str(), std::strerror(errno));
     abort();
     return -1;
 }
 
 // The umask narrows the mode a file is created with; a file that replaces
-// another takes over its bits exactly. Where the owner or group of the
-// replaced file cannot be kept, the file is made no more open than the old
-// one: only its owner's bits are kept.
+// another takes over its bits and its access ACL exactly. Where the owner or
+// group of the replaced file, or its ACL, cannot be kept, the file is made no
+// more open than the old one: only its owner's bits are kept. (With an ACL
+// the group bits are the ACL's mask, which would open the file to its group
+// if they were kept alone.)
 int target_file::set_permissions(const struct stat* replaced, mode_t mode) {
-    if (replaced) {
-        struct stat created;
-        if (fstat(fd_, &created) != 0)
-            return -1;
-        if ((created.st_uid != replaced->st_uid || created.st_gid != replaced->st_gid) &&
-            fchown(fd_, replaced->st_uid, replaced->st_gid) != 0) {
-            mode &= 0700;
-            print_diagnostic("warning: %s: owner or group not kept", target_name_.c_str());
-        }
-        if ((created.st_mode & 07777) == mode)
-            return 0;
-    } else if ((mode & ~process_umask()) == mode) {
-        return 0;
+    if (!replaced)
+        return (mode & ~process_umask()) == mode ? 0 : fchmod(fd_, mode);
+    struct stat created;
+    if (fstat(fd_, &created) != 0)
+        return -1;
+    bool owner_kept = (created.st_uid == replaced->st_uid && created.st_gid == replaced->st_gid) ||
+                      fchown(fd_, replaced->st_uid, replaced->st_gid) == 0;
+    if (!owner_kept) {
+        mode &= 0700;
+        print_diagnostic("warning: %s: owner or group not kept", shown_.c_str());
     }
-    return fchmod(fd_, mode);
+    std::string acl;
+    int has_acl = owner_kept ? read_access_acl(folder_, path_.c_str(), acl) : 0;
+    if ((created.st_mode & 07777) != mode && fchmod(fd_, mode) != 0)
+        return -1;
+    if (has_acl == 0 || (has_acl == 1 && write_access_acl(fd_, acl) == 0))
+        return 0;
+    print_diagnostic("warning: %s: ACL not kept", shown_.c_str());
+    return fchmod(fd_, mode & 0700);
 }
 
 void target_file::remove_temporary() {
-    std::remove(temp_name_.c_str());
-    forget_temporary_file(temp_name_.c_str());
+    unlinkat(folder_, temp_path_.c_str(), 0);
+    forget_temporary_file(temp_path_.c_str());
 }
 
 const char* target_file::write_name() const {
-    return kind_ == kind::TEMPORARY ? temp_name_.c_str() : target_name_.c_str();
+    return kind_ == kind::TEMPORARY ? temp_shown_.c_str() : shown_.c_str();
 }
 
 void target_file::start_writeback() {
@@ -191,7 +223,7 @@ int target_file::close_in_place() {
     kind_ = kind::NONE;
     if (close(fd_) == 0)
         return 0;
-    print_diagnostic("couldn't close %s: %s", target_name_.c_str(), std::strerror(errno));
+    print_diagnostic("couldn't close %s: %s", shown_.c_str(), std::strerror(errno));
     return -1;
 }
 
@@ -207,7 +239,7 @@ int target_file::commit() {
         break;
     }
     kind_ = kind::NONE;
-    const char* temp = temp_name_.c_str();
+    const char* temp = temp_path_.c_str();
     // The text reaches stable storage before the rename, so that a crash
     // right after it cannot leave an empty or partial file as the target.
     // The descriptor has been open since the file was created, so fsync
@@ -218,12 +250,12 @@ int target_file::commit() {
     if (close(fd_) != 0 && close_error == 0)
         close_error = errno;
     if (close_error != 0) {
-        print_diagnostic("couldn't close %s: %s", temp, std::strerror(close_error));
+        print_diagnostic("couldn't close %s: %s", temp_shown_.c_str(), std::strerror(close_error));
         remove_temporary();
         return -1;
     }
-    if (std::rename(temp, target_name_.c_str()) != 0) {
-        print_diagnostic("couldn't rename %s to %s: %s", temp, target_name_.c_str(),
+    if (renameat(folder_, temp, folder_, path_.c_str()) != 0) {
+        print_diagnostic("couldn't rename %s to %s: %s", temp_shown_.c_str(), shown_.c_str(),
                          std::strerror(errno));
         remove_temporary();
         return -1;
@@ -242,7 +274,7 @@ void target_file::abort() {
         break;
     case kind::TEMPORARY:
         if (fd_ >= 0 && close(fd_) != 0)
-            print_diagnostic("couldn't close %s: %s", temp_name_.c_str(), std::strerror(errno));
+            print_diagnostic("couldn't close %s: %s", temp_shown_.c_str(), std::strerror(errno));
         remove_temporary();
         break;
     }

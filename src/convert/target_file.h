@@ -3,28 +3,36 @@
 //
 // A file target is written under a temporary name beside it, created afresh
 // so that nothing planted at that name is ever written through, and renamed
-// over the target only after a fully successful run. A device or FIFO is
-// written in place, and a standard stream (or a descriptor named by path) is
-// written through its open descriptor.
+// over the target only after a fully successful run. The target's name is
+// looked at, never followed: a symbolic link there is replaced by the new
+// file, and the file it leads to is never opened. A device or FIFO named
+// directly is written in place, once the opened node is seen to be the one
+// looked at; a standard stream (or a descriptor named by path) is written
+// through its open descriptor. Nothing is created or renamed in /dev.
 //
-// A new file replacing a regular file gets that file's permission bits, and
-// its owner and group where the process may set them; where it may not, the
-// new file is made no more open than the old one. A target that did not
-// exist gets the mode the caller asks for, less the umask, as cp gives it.
+// A new file replacing a regular file gets that file's permission bits and
+// access ACL, and its owner and group where the process may set them; where
+// it may not, the new file is made no more open than the old one. A target
+// that did not exist gets the mode the caller asks for, less the umask, as cp
+// gives it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 
-/// The descriptor that a path names when the path stands for an open stream
-/// of this process (/dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N,
-/// /proc/self/fd/N), else -1.
-int descriptor_named_by(const char* name);
+#include "convert/named_file.h"
 
 /// Whether name is that of a temporary file, "<target>.temp.<digits>": what
 /// a killed run leaves behind.
 bool is_temporary_name(const std::string& name);
+
+/// The temporary name for a target whose last component is name, made by the
+/// process pid: "NAME.temp.PID", or, where that passes the system's limit of
+/// 255 bytes, the start of NAME, "~", sequence and ".temp.PID", so that two
+/// long names never share one.
+std::string temporary_name_for(const std::string& name, unsigned long pid, unsigned long sequence);
 
 class target_file {
   public:
@@ -33,10 +41,16 @@ class target_file {
     target_file& operator=(const target_file&) = delete;
     ~target_file();
 
-    /// Opens where the text of name goes; is_stdout for "-u -". A new file
-    /// that replaces nothing gets new_file_mode less the umask. Returns 0,
-    /// or -1 after "couldn't open %s: %s".
-    int open(const char* name, bool is_stdout, mode_t new_file_mode = 0666);
+    /// Takes the open descriptor fd, a standard stream or one named by path,
+    /// as the target, which shown names.
+    void open_stream(const char* shown, int fd);
+
+    /// Opens where the text of the file target goes. A new file that replaces
+    /// nothing gets new_file_mode less the umask. Where the process has no
+    /// descriptor left, make_room (when given) may free some and the open is
+    /// tried once more. Returns 0, or -1 after "couldn't open %s: %s".
+    int open(const named_file& target, mode_t new_file_mode = 0666,
+             const std::function<bool()>& make_room = {});
 
     /// Whether the text is written into an open file directly (a standard
     /// stream, a descriptor, a device or FIFO) rather than a new file.
@@ -47,8 +61,8 @@ class target_file {
     int fd() const { return fd_; }
     /// The target's name, and whether one was opened (a skipped file's
     /// target never is).
-    const char* name() const { return target_name_.c_str(); }
-    bool is_named() const { return !target_name_.empty(); }
+    const char* name() const { return shown_.c_str(); }
+    bool is_named() const { return !shown_.empty(); }
     /// The name under which the text is being written, for messages: the
     /// temporary file's, or the target's own.
     const char* write_name() const;
@@ -72,13 +86,18 @@ class target_file {
   private:
     enum class kind { NONE, DESCRIPTOR, IN_PLACE, TEMPORARY };
 
-    int open_temporary(const struct stat* replaced, mode_t new_file_mode);
+    int open_in_place(const struct stat& looked_at);
+    int open_temporary(const struct stat* replaced, mode_t new_file_mode,
+                       const std::function<bool()>& make_room);
     int set_permissions(const struct stat* replaced, mode_t mode);
     int close_in_place();
     void remove_temporary();
 
     kind kind_ = kind::NONE;
     int fd_ = -1;
-    std::string target_name_;
-    std::string temp_name_;
+    std::string shown_;
+    int folder_ = AT_FDCWD;
+    std::string path_;
+    std::string temp_path_;
+    std::string temp_shown_;
 };

@@ -1,0 +1,93 @@
+// Linux's extended attributes and the descriptor count.
+#include "common/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+
+namespace {
+
+#ifdef __linux__
+constexpr char ACCESS_ACL[] = "system.posix_acl_access";
+
+// The ACL of the open file fd, through its descriptor, or through its name in
+// /proc where the descriptor is a path alone (a file the user cannot read
+// still has an ACL to keep).
+int read_acl_of(int fd, bool path_only, std::string& acl) {
+    char proc_name[40];
+    std::snprintf(proc_name, sizeof proc_name, "/proc/self/fd/%d", fd);
+    for (;;) {
+        ssize_t size = path_only ? getxattr(proc_name, ACCESS_ACL, nullptr, 0)
+                                 : fgetxattr(fd, ACCESS_ACL, nullptr, 0);
+        if (size < 0)
+            return errno == ENODATA || errno == ENOTSUP ? 0 : -1;
+        acl.resize(static_cast<std::size_t>(size));
+        ssize_t got = path_only ? getxattr(proc_name, ACCESS_ACL, &acl[0], acl.size())
+                                : fgetxattr(fd, ACCESS_ACL, &acl[0], acl.size());
+        if (got >= 0) {
+            acl.resize(static_cast<std::size_t>(got));
+            return 1;
+        }
+        // ERANGE: the ACL grew between the two calls.
+        if (errno != ERANGE)
+            return errno == ENODATA ? 0 : -1;
+    }
+}
+#endif
+
+} // namespace
+
+int read_access_acl(int dir, const char* path, std::string& acl) {
+#ifdef __linux__
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    bool path_only = false;
+    int fd = openat(dir, path, O_RDONLY | flags);
+    if (fd < 0 && errno == EACCES) {
+        fd = openat(dir, path, O_PATH | flags);
+        path_only = true;
+    }
+    // A file gone since it was looked at has nothing left to keep.
+    if (fd < 0)
+        return errno == ENOENT ? 0 : -1;
+    int found = read_acl_of(fd, path_only, acl);
+    close(fd);
+    return found;
+#else
+    (void)dir;
+    (void)path;
+    acl.clear();
+    return 0;
+#endif
+}
+
+int write_access_acl(int fd, const std::string& acl) {
+#ifdef __linux__
+    return fsetxattr(fd, ACCESS_ACL, acl.data(), acl.size(), 0);
+#else
+    (void)fd;
+    (void)acl;
+    errno = ENOTSUP;
+    return -1;
+#endif
+}
+
+std::size_t free_descriptors(std::size_t at_most) {
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return at_most;
+    std::size_t allowed = limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > at_most
+                              ? at_most
+                              : static_cast<std::size_t>(limit.rlim_cur);
+    // Any open descriptor below the limit takes a place; counting stops where
+    // enough have been found free.
+    std::size_t free = 0;
+    for (std::size_t fd = 0; fd < allowed; ++fd)
+        if (fcntl(static_cast<int>(fd), F_GETFD) == -1 && errno == EBADF)
+            ++free;
+    return free;
+}

@@ -1,0 +1,21 @@
+// What differs between the systems the converter runs on, in one place: each
+// call here has a Linux path and a POSIX path beside it, and a system
+// without the feature gets the documented fallback.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+/// Reads the POSIX access ACL of the file at path in the folder open as dir
+/// (or AT_FDCWD), not following a link. Returns 1 with acl set to it, 0 when
+/// the file has none (or the system keeps none: ACLs are copied on Linux
+/// only), -1 when it may have one that cannot be read.
+int read_access_acl(int dir, const char* path, std::string& acl);
+
+/// Gives the file open as fd the access ACL read by read_access_acl; 0, or
+/// -1 with errno set.
+int write_access_acl(int fd, const std::string& acl);
+
+/// How many descriptors this process may still open: the limit less those
+/// open now, counted up to the limit or to at_most, whichever is less.
+std::size_t free_descriptors(std::size_t at_most);
