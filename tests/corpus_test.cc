@@ -101,8 +101,7 @@ TEST(Corpus, ConvertsEveryFileFaithfully) {
 
 // What a check finds in real files: WordStar's soft line ends and high bits,
 // MBASIC's line continuations, listings spaced with bare LF, a stale record
-// after the text, and a file padded with NUL instead of ^Z, which a folder
-// run takes for binary.
+// after the text, and a file padded with NUL instead of ^Z, which is text.
 TEST(Corpus, CheckNamesWhatIsSpecialAboutEachFile) {
     scratch_dir scratch;
     run_options options;
@@ -115,7 +114,7 @@ TEST(Corpus, CheckNamesWhatIsSpecialAboutEachFile) {
                               c + "du-v75.asm: new\n" +
                               c + "edit.doc: new\n" +
                               c + "equates.lib: 1 untranslatable, new\n" +
-                              c + "kernl.asm: binary\n" +
+                              c + "kernl.asm: new\n" +
                               c + "othello.for: 1 records after ^Z, new\n" +
                               c + "rbbs22.asc: 43 line ends without CR, new\n" +
                               c + "typesq2.fix: new\n" +

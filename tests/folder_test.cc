@@ -182,9 +182,9 @@ TEST_F(Folder, FolderFacingAFileIsACommandLineError) {
 }
 
 // A drive holds programs beside its documents. They are skipped, by their
-// file type or by a NUL in their text (before the ^Z of CP/M text, anywhere
-// in host text), with one line and no other message, their targets as they
-// were; --binary converts them as well.
+// file type or by their first 64 KiB, with one line and no other message,
+// their targets as they were; --binary converts them as well. CMD files are
+// decided by their bytes: dBASE II keeps its programs as text under that type.
 TEST_F(Folder, BinaryFilesAreSkipped) {
     const struct {
         const char* source; ///< -c or -u
@@ -197,7 +197,10 @@ TEST_F(Folder, BinaryFilesAreSkipped) {
         {"-c", "SQ.DQC", "x", true},
         {"-c", "CR.aZm", "x", true},
         {"-c", "LZ.TYT", "x", true},
-        {"-c", "PARTWAY.TXT", std::string(70000, '\x80') + '\0', true},
+        {"-c", "PARTWAY.TXT", std::string(60000, '\x80') + std::string("\0x", 2), true},
+        {"-c", "BEYOND.TXT", std::string(70000, 'x') + std::string("\0x", 2), false},
+        {"-c", "DBASE.CMD", "USE NAMES\r\nLIST\r\n\x1a", false},
+        {"-c", "CPM86.CMD", std::string("\x01\x02\x00\x00\x03\x00\x10\x00", 8), true},
         {"-c", "AFTER-END.TXT", std::string("hi\r\n\x1a\x00", 6), false},
         {"-c", "NOTCOM.COMX", "x", false},
         {"-c", "COM", "x", false},

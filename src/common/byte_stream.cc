@@ -33,36 +33,29 @@ void byte_reader::attach(int fd) {
     fd_ = fd;
     observer_ = nullptr;
     at_end_ = false;
+    end_pending_ = false;
     failed_ = false;
-    checking_nul_ = false;
-    found_nul_ = false;
     error_number_ = 0;
     start_ = end_ = 0;
 }
 
-void byte_reader::stop_at_nul(int end_mark) {
-    checking_nul_ = true;
-    nul_end_mark_ = end_mark;
-}
-
-// Looks at the bytes read from from on; a NUL ends the input there.
-void byte_reader::look_for_nul(std::size_t from) {
-    std::size_t until = end_;
-    if (nul_end_mark_ >= 0) {
-        if (const void* mark = std::memchr(buffer_ + from, nul_end_mark_, until - from)) {
-            until = static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - buffer_);
-            checking_nul_ = false;
-        }
+void byte_reader::fill_to(std::size_t count) {
+    while (available() < count && end_ < STREAM_BUFFER_SIZE && fill()) {
     }
-    if (const void* nul = std::memchr(buffer_ + from, 0, until - from)) {
-        end_ = static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - buffer_);
-        found_nul_ = true;
-        at_end_ = true;
-        checking_nul_ = false;
+    // The bytes read are still to be handed over by the next fill(), which
+    // would otherwise see only the end.
+    if (at_end_ && available() > 0) {
+        at_end_ = false;
+        end_pending_ = true;
     }
 }
 
 bool byte_reader::fill() {
+    if (end_pending_) {
+        end_pending_ = false;
+        at_end_ = true;
+        return true;
+    }
     if (at_end_ || failed_)
         return false;
     if (start_ == end_) {
@@ -83,10 +76,6 @@ bool byte_reader::fill() {
             end_ += static_cast<std::size_t>(count);
             if (observer_)
                 observer_(observer_context_, buffer_ + from, end_ - from);
-            if (checking_nul_) {
-                look_for_nul(from);
-                return end_ > from;
-            }
             return true;
         }
         if (count == 0) {
@@ -123,7 +112,7 @@ void byte_writer::attach(int fd) {
     // A write of the stream's last file still in flight ends first.
     collect();
     fd_ = fd;
-    comparing_ = false;
+    compare_fd_ = -1;
     differs_ = false;
     failed_ = false;
     refusing_ = false;
@@ -172,11 +161,13 @@ void byte_writer::collect() {
 // on in the other buffer, where in_background and the thread can be had;
 // else here and now.
 void byte_writer::hand_over(bool in_background) {
-    if (comparing_) {
+    if (compare_fd_ >= 0)
         compare_buffer();
+    collect();
+    if (fd_ < 0) {
+        used_ = 0;
         return;
     }
-    collect();
     if (refusing_) {
         bytes_written_ -= used_;
     } else if (in_background && start_background_write(fd_, buffer_, used_)) {
@@ -209,28 +200,27 @@ void byte_writer::write(const unsigned char* bytes, std::size_t count) {
 }
 
 void byte_writer::compare_with(int fd) {
-    fd_ = fd;
-    comparing_ = true;
+    compare_fd_ = fd;
     differs_ = false;
 }
 
-// A check compares block by block; once a difference is found, the rest is
-// only counted.
+// Block by block; once a difference is found, the rest is only written.
 void byte_writer::compare_buffer() {
     static unsigned char existing[STREAM_BUFFER_SIZE];
-    for (std::size_t at = 0; at < used_ && fd_ >= 0 && !differs_; at += STREAM_BUFFER_SIZE) {
+    for (std::size_t at = 0; at < used_ && !differs_; at += STREAM_BUFFER_SIZE) {
         std::size_t part = std::min(used_ - at, STREAM_BUFFER_SIZE);
-        if (read_fully(fd_, existing, part) != part || std::memcmp(existing, buffer_ + at, part) != 0)
+        if (read_fully(compare_fd_, existing, part) != part ||
+            std::memcmp(existing, buffer_ + at, part) != 0)
             differs_ = true;
     }
-    used_ = 0;
 }
 
 void byte_writer::finish_comparison() {
     flush();
     unsigned char more;
-    if (fd_ >= 0 && !differs_ && read_fully(fd_, &more, 1) != 0)
+    if (compare_fd_ >= 0 && !differs_ && read_fully(compare_fd_, &more, 1) != 0)
         differs_ = true;
+    compare_fd_ = -1;
 }
 
 void byte_writer::flush() {

@@ -28,37 +28,38 @@ class byte_reader {
     std::size_t available() const { return end_ - start_; }
     void consume(std::size_t count) { start_ += count; }
 
-    /// Makes reading end just before the first NUL byte, a mark of a binary
-    /// file, and note it; with end_mark >= 0 only a NUL before the first
-    /// end_mark byte counts (what follows the end of CP/M text is not text).
-    void stop_at_nul(int end_mark);
-    bool found_nul() const { return found_nul_; }
+    /// Fills the buffer until count bytes (at most STREAM_BUFFER_SIZE) are
+    /// available, the input ends or reading fails: a look at the start of
+    /// the input before anyone consumes it.
+    void fill_to(std::size_t count);
+    /// Whether the end of the input has been read.
+    bool at_end() const { return at_end_ || end_pending_; }
 
     /// Sets the error indicator: reading ends as if at the end of input.
     void fail(int error_number);
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
 
-    /// Hands every block read from now on to observer, with context, before
-    /// anyone consumes it: a survey of the whole input.
+    /// Hands the bytes not yet consumed, and every block read from now on,
+    /// to observer, with context, before anyone consumes them: a survey of
+    /// the whole input.
     using observer = void (*)(void* context, const unsigned char* bytes, std::size_t count);
     void observe(observer look, void* context) {
         observer_ = look;
         observer_context_ = context;
+        if (available() > 0)
+            look(context, data(), available());
     }
     /// Reads the rest of the input for the observer alone, whatever the
     /// reader stopped at; an unreadable rest ends it silently.
     void drain();
 
   private:
-    void look_for_nul(std::size_t from);
-
     int fd_ = -1;
     bool at_end_ = false;
+    /// fill_to met the end: the next fill() still hands over what it read.
+    bool end_pending_ = false;
     bool failed_ = false;
-    bool checking_nul_ = false;
-    bool found_nul_ = false;
-    int nul_end_mark_ = -1;
     observer observer_ = nullptr;
     void* observer_context_ = nullptr;
     int error_number_ = 0;
@@ -113,9 +114,10 @@ class byte_writer {
     bool failed() const { return failed_; }
     int error_number() const { return error_number_; }
 
-    /// Compares what is written with the content of fd instead of writing
-    /// it, or, with fd -1, drops it: a check that writes nothing. Whether
-    /// the two differ is known once finish_comparison has looked for more.
+    /// Compares what is written with the content of fd, read from where it
+    /// stands, as it is written (a stream attached to -1 writes nothing, as
+    /// a check does). Whether the two differ is known once
+    /// finish_comparison has looked for more.
     void compare_with(int fd);
     void finish_comparison();
     bool differs() const { return differs_; }
@@ -137,7 +139,7 @@ class byte_writer {
     bool failed_ = false;
     bool refusing_ = false;
     bool early_writeback_ = false;
-    bool comparing_ = false;
+    int compare_fd_ = -1;
     bool differs_ = false;
     std::uint64_t written_back_ = 0;
     std::uint64_t handed_over_ = 0;

@@ -44,8 +44,10 @@ std::string shown_name(const char* name) {
     return shown;
 }
 
-void hold_diagnostics(std::string* held) {
+std::string* hold_diagnostics(std::string* held) {
+    std::string* replaced = held_messages;
     held_messages = held;
+    return replaced;
 }
 
 void print_diagnostic(const char* format, ...) {

@@ -29,7 +29,8 @@ void print_fixed_diagnostic(const char* message);
 /// prefix, instead of being written: a folder run holds the messages of the
 /// files that follow one still waiting to be committed, so that every message
 /// comes in the order of the files. Null writes them again.
-void hold_diagnostics(std::string* held);
+/// Returns the holder it replaces.
+std::string* hold_diagnostics(std::string* held);
 
 /// Writes messages that were held, as they were held.
 void write_held_diagnostics(const std::string& held);

@@ -1,17 +1,65 @@
-// File types of binary files on a CP/M drive.
+// The binary rule.
+//
+// By type: the types of programs, libraries, overlays and archives, which no
+// text ever carries.
+//
+// By bytes, over the first 64 KiB in one pass, with the text taken to end at
+// its first ^Z:
+//
+// 1. A NUL in the text is binary unless it is fill or padding. Fill is a run
+//    of NULs that reaches the end of the text (a ^Z) or of the file: some
+//    editors padded the last record with NULs instead of ^Z. Padding is a
+//    run right next to a CR or LF: terminals that needed time after a line
+//    end got NULs there. Anywhere else a NUL is a number's byte, and a NUL
+//    coming before the first ^Z is then as likely as not in binary data, so
+//    the test of the text alone cannot stand: rule 2 looks past the ^Z.
+// 2. Controls other than BS, TAB, LF, VT, FF, CR, ESC and ^Z, with the NULs
+//    after the ^Z that are neither fill nor padding, on more than 1 byte in
+//    20 of the window (the ^Z fill after the text and NUL fill left out) make
+//    the file binary. Real WordStar documents carry print controls (^B, ^S,
+//    ^D, ^Y, ^T, ^V, ^P) on up to 2% of their bytes, and old text left after
+//    a ^Z holds a few stray controls; random bytes hold 9% of such controls,
+//    and numbers in binary records more.
+//
+// Measured with the tests' generator (a fixed seed; uniform random bytes,
+// random bytes with a ^Z among the first 8, code-like bytes, and 128-byte
+// records of text fields and binary numbers): no file of 1 KB or more is
+// taken for text, and at most 1 in 200 of 256 bytes; every real text file of
+// the corpus is text. Bytes 0x80 and above are never held against a file:
+// they are letters in national and WordStar text, and in host text's UTF-8.
 #include "convert/binary_file.h"
 
 #include <cstring>
 
+#include "convert/engine.h"
+
 namespace {
 
-constexpr const char* BINARY_FILE_TYPES[] = {"COM", "CMD", "REL", "IRL", "OVR", "OVL", "PRL",
-                                             "SPR", "RSP", "RSX", "SYS", "LBR", "ARK", "ARC"};
+constexpr const char* BINARY_FILE_TYPES[] = {"COM", "REL", "IRL", "OVR", "OVL", "PRL", "SPR",
+                                             "RSP", "RSX", "SYS", "LBR", "ARK", "ARC"};
+
+constexpr unsigned char NUL = 0x00;
+constexpr unsigned char CR = 0x0D;
+constexpr unsigned char LF = 0x0A;
+constexpr unsigned char ESC = 0x1B;
+
+/// Rule 2: more than one suspect byte in this many is binary.
+constexpr std::size_t SUSPECTS_ONE_IN = 20;
 
 // ASCII upper case only: CP/M names are ASCII, and a host locale's case rules
 // must not change which files are skipped.
 char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The controls that text holds: BS, TAB, LF, VT, FF, CR (0x08 to 0x0D), ESC
+// and ^Z.
+bool is_text_control(unsigned char byte) {
+    return (byte >= 0x08 && byte <= 0x0D) || byte == ESC || byte == CPM_END_MARK;
+}
+
+bool is_line_end(unsigned char byte) {
+    return byte == CR || byte == LF;
 }
 
 } // namespace
@@ -31,4 +79,38 @@ bool has_binary_file_type(const std::string& path) {
         if (std::strcmp(type, binary) == 0)
             return true;
     return false;
+}
+
+bool has_binary_bytes(const unsigned char* bytes, std::size_t count, bool whole) {
+    const unsigned char* end = bytes + count;
+    const void* mark = std::memchr(bytes, CPM_END_MARK, count);
+    const unsigned char* text_end = mark ? static_cast<const unsigned char*>(mark) : end;
+    std::size_t suspects = 0, counted = 0;
+    for (const unsigned char* at = bytes; at != end;) {
+        unsigned char byte = *at;
+        if (byte == NUL) {
+            const unsigned char* run = at;
+            while (at != end && *at == NUL)
+                ++at;
+            std::size_t length = static_cast<std::size_t>(at - run);
+            bool fill = at == text_end || (at == end && whole) ||
+                        (at != end && *at == CPM_END_MARK);
+            bool padding = (run != bytes && is_line_end(run[-1])) || (at != end && is_line_end(*at));
+            if (fill || padding)
+                continue;
+            if (run < text_end)
+                return true;
+            suspects += length;
+            counted += length;
+            continue;
+        }
+        ++at;
+        // The ^Z fill after the text says nothing either way.
+        if (byte == CPM_END_MARK && at > text_end)
+            continue;
+        ++counted;
+        if (byte < 0x20 && !is_text_control(byte))
+            ++suspects;
+    }
+    return suspects * SUSPECTS_ONE_IN > counted;
 }

@@ -281,7 +281,7 @@ void explain_missing_locale() {
 }
 
 // A single run: the file named by the run state.
-int convert_one_file() {
+file_outcome convert_one_file() {
     std::string source_shown = source_is_stdin ? source_name : shown_name(source_name);
     std::string target_shown = target_is_stdout ? target_name : shown_name(target_name);
     file_to_convert file;
@@ -290,15 +290,19 @@ int convert_one_file() {
     file.target = {target_shown.c_str(), AT_FDCWD, target_name};
     file.target_is_stdout = target_is_stdout;
     target_file target;
-    switch (convert_file(file, target)) {
-    case file_outcome::CONVERTED:
-        return target.commit() == 0 ? 0 : 1;
-    case file_outcome::SKIPPED:
-        return 0;
-    case file_outcome::FAILED:
-        break;
-    }
-    return 1;
+    file_outcome outcome = convert_file(file, target);
+    if (outcome == file_outcome::CONVERTED && !check_only && target.commit() != 0)
+        return file_outcome::FAILED;
+    return outcome;
+}
+
+// The exit status of a run: 1 on any failure. A check answers "would a run
+// change anything?" as diff does: 0 no, 1 yes, 2 a file would fail (or the
+// command line or configuration is faulty).
+int exit_status(file_outcome outcome) {
+    if (!check_only)
+        return outcome == file_outcome::FAILED ? 1 : 0;
+    return outcome == file_outcome::FAILED ? 2 : outcome == file_outcome::CONVERTED ? 1 : 0;
 }
 
 // One run once the command line is accepted: the configuration, then the
@@ -306,21 +310,19 @@ int convert_one_file() {
 int convert(const command_line& line) {
     if (load_configuration(line.config_file_arg, verbose) != 0) {
         print_diagnostic("command line or configuration error");
-        return 1;
+        return exit_status(file_outcome::FAILED);
     }
     // A check makes nothing: a missing target folder holds only new files.
     if (line.make_target_folder && !check_only && mkdir(target_name, 0777) != 0) {
-        print_diagnostic("couldn't create %s: %s", target_name, std::strerror(errno));
+        print_diagnostic("couldn't create %s: %s", shown_name(target_name).c_str(),
+                         std::strerror(errno));
         return 1;
     }
-    int status = 0;
-    if (line.folders)
-        status = convert_folder(source_name, target_name) == 0 ? 0 : 1;
-    else
-        status = convert_one_file();
+    file_outcome outcome =
+        line.folders ? convert_folder(source_name, target_name) : convert_one_file();
     if (check_only && finish_standard_output() != 0)
-        status = 1;
-    return status;
+        outcome = file_outcome::FAILED;
+    return exit_status(outcome);
 }
 
 } // namespace
@@ -348,6 +350,6 @@ int run_converter(int argc, char* argv[]) {
     }
     command_line line;
     if (read_command_line(argc, argv, line) != 0)
-        return 1;
+        return exit_status(file_outcome::FAILED);
     return convert(line);
 }

@@ -813,9 +813,6 @@ int run_conversion(const char* source, const char* write_name) {
     // block goes out before the error indicators are looked at.
     target_stream.flush();
 
-    // A binary file is not converted; its caller says so, and nothing else.
-    if (source_stream.found_nul())
-        return -1;
     int result = 0;
     if (source_stream.failed()) {
         print_diagnostic("read error on %s: %s", source,

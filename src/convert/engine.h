@@ -13,8 +13,7 @@ constexpr std::size_t CPM_RECORD_SIZE = 128;
 /// Converts the source into the target as the run state says, completes a
 /// CP/M target, then reports read errors, write errors (naming write_name)
 /// and untranslatable characters, in that order; source names the source in
-/// messages. Returns 0 when the conversion succeeded and -1 when it failed,
-/// or, without a message, when the source stream stopped at a NUL byte.
+/// messages. Returns 0 when the conversion succeeded and -1 when it failed.
 int run_conversion(const char* source, const char* write_name);
 
 /// How many characters without a translation the last conversion met, also

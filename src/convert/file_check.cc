@@ -15,6 +15,7 @@
 #include "common/diagnostic.h"
 #include "convert/binary_file.h"
 #include "convert/engine.h"
+#include "convert/round_trip.h"
 #include "convert/run_state.h"
 #include "convert/source_survey.h"
 #include "convert/stream_names.h"
@@ -40,7 +41,7 @@ bool can_be_replaced(const named_file& target) {
 // a link or a file it cannot read, write a device in place (no word), or fail
 // on a folder, an unreadable file it cannot replace, or a folder it cannot
 // write to.
-int open_target_to_compare(const file_to_convert& file, target_word& word) {
+int open_checked_target(const file_to_convert& file, target_word& word) {
     word = target_word::NONE;
     if (file.target_is_stdout || descriptor_named_by(file.target.path) >= 0)
         return -1;
@@ -86,62 +87,59 @@ std::string counted(std::uint64_t count, const char* what) {
 
 } // namespace
 
-file_outcome check_file(const file_to_convert& file, int source_fd) {
-    bool binary = !convert_binary_files && has_binary_file_type(file.source.path);
-    bool unreadable_target = false;
+file_outcome check_file(const file_to_convert& file, int source_fd, bool binary) {
     std::string words;
-    if (!binary) {
-        source_stream.attach(source_fd);
-        if (!convert_binary_files)
-            source_stream.stop_at_nul(source_is_host ? -1 : CPM_END_MARK);
+    file_outcome outcome = file_outcome::SKIPPED;
+    if (binary) {
+        words = "binary";
+    } else {
         source_survey survey(source_is_host);
         source_stream.observe(source_survey::take, &survey);
         target_word word;
-        int target_fd = open_target_to_compare(file, word);
+        int target_fd = open_checked_target(file, word);
         target_stream.attach(-1);
         target_stream.compare_with(target_fd);
-        run_conversion(file.source.shown, file.target.shown);
+        bool converted = run_conversion(file.source.shown, file.target.shown) == 0;
         target_stream.finish_comparison();
+        source_stream.drain();
+        survey.finish();
+        bool unreadable = source_stream.failed() || target_stream.failed();
+        if (source_stream.failed())
+            add(words, "read error");
+        else if (target_stream.failed())
+            add(words, "write error");
+        if (std::uint64_t count = untranslatable_count())
+            add(words, counted(count, "untranslatable"));
+        if (std::uint64_t count = survey.line_ends_without_cr())
+            add(words, counted(count, "line ends without CR"));
+        if (std::uint64_t count = survey.line_ends_with_cr())
+            add(words, counted(count, "line ends with CR"));
+        if (survey.text_after_end_mark())
+            add(words, "text after ^Z");
+        if (std::uint64_t count = survey.records_after_end_mark())
+            add(words, counted(count, "records after ^Z"));
+        // A folder run leaves alone a target that converts back to its source.
+        if (word == target_word::SAME && target_stream.differs() &&
+            !(file.from_folder && !file.in_place && converted &&
+              converts_back_to_source(source_fd, target_fd)))
+            word = target_word::DIFFERS;
         if (target_fd >= 0)
             close(target_fd);
-        binary = source_stream.found_nul();
-        bool unreadable = source_stream.failed() || target_stream.failed();
-        if (!binary) {
-            source_stream.drain();
-            survey.finish();
-            if (source_stream.failed())
-                add(words, "read error");
-            else if (target_stream.failed())
-                add(words, "write error");
-            if (std::uint64_t count = untranslatable_count())
-                add(words, counted(count, "untranslatable"));
-            if (std::uint64_t count = survey.line_ends_without_cr())
-                add(words, counted(count, "line ends without CR"));
-            if (std::uint64_t count = survey.line_ends_with_cr())
-                add(words, counted(count, "line ends with CR"));
-            if (survey.text_after_end_mark())
-                add(words, "text after ^Z");
-            if (std::uint64_t count = survey.records_after_end_mark())
-                add(words, counted(count, "records after ^Z"));
-            if (word == target_word::SAME && target_stream.differs())
-                word = target_word::DIFFERS;
-            static const char* const WORDS[] = {"",     "new", "differs", "same", "can't be replaced",
-                                                "not a regular file", "read error"};
-            if (word == target_word::NOT_REPLACEABLE || word == target_word::NOT_REGULAR ||
-                word == target_word::UNREADABLE)
-                unreadable_target = true;
-            if (!unreadable && word != target_word::NONE)
-                add(words, WORDS[static_cast<int>(word)]);
-        }
+        static const char* const WORDS[] = {"",     "new", "differs", "same", "can't be replaced",
+                                            "not a regular file", "read error"};
+        if (!unreadable && word != target_word::NONE)
+            add(words, WORDS[static_cast<int>(word)]);
+        if (!converted || word == target_word::NOT_REPLACEABLE ||
+            word == target_word::NOT_REGULAR || word == target_word::UNREADABLE)
+            outcome = file_outcome::FAILED;
+        else if (word == target_word::NEW || word == target_word::DIFFERS)
+            outcome = file_outcome::CONVERTED;
+        if (words.empty())
+            words = "ok";
     }
-    bool fault = unreadable_target || (!binary && !words.empty() && words != "same");
-    if (binary)
-        words = "binary";
-    else if (words.empty())
-        words = "ok";
     // Each line goes out whole before the next file's messages, so that the
     // two streams interleave in the order of the files.
     std::printf("%s: %s\n", file.source.shown, words.c_str());
     std::fflush(stdout);
-    return fault ? file_outcome::FAILED : file_outcome::CONVERTED;
+    return outcome;
 }

@@ -4,7 +4,8 @@
 
 #include "convert/file_conversion.h"
 
-/// Checks the file whose source is open as source_fd; closes nothing.
-/// Prints "NAME: WORDS" on standard output and returns CONVERTED when the
-/// words are only "ok", "same" or "binary", else FAILED.
-file_outcome check_file(const file_to_convert& file, int source_fd);
+/// Checks the file whose source is open as source_fd and attached to the
+/// source stream (binary: found to be a binary file); closes nothing. Prints
+/// "NAME: WORDS" on standard output and says what a run would do with the
+/// file (see file_outcome).
+file_outcome check_file(const file_to_convert& file, int source_fd, bool binary);

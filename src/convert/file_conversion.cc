@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +13,9 @@
 #include "convert/binary_file.h"
 #include "convert/engine.h"
 #include "convert/file_check.h"
+#include "convert/round_trip.h"
 #include "convert/run_state.h"
+#include "convert/source_survey.h"
 #include "convert/stream_names.h"
 
 namespace {
@@ -44,14 +47,45 @@ int open_source(const file_to_convert& file, bool& is_stream) {
     return fd;
 }
 
-// Why a folder run's open source is skipped, or null.
-const char* reason_to_skip(const file_to_convert& file, const struct stat& status) {
-    if (!S_ISREG(status.st_mode))
-        return "not a regular file";
-    if (!convert_binary_files && has_binary_file_type(file.source.path))
-        return "a binary file";
-    return nullptr;
+// Whether the open source, at the start of the source stream, has the
+// first bytes of a binary file. A read error is not held against it; the
+// conversion reports it.
+bool has_binary_start() {
+    source_stream.fill_to(BINARY_WINDOW);
+    return !source_stream.failed() &&
+           has_binary_bytes(source_stream.data(), source_stream.available(),
+                            source_stream.at_end());
 }
+
+// Messages held back while it is not known whether a file is left alone:
+// given when it is not, in the order they came, dropped when it is.
+class held_messages {
+  public:
+    explicit held_messages(bool holding) : holding_(holding) {
+        if (holding_)
+            outer_ = hold_diagnostics(&messages_);
+    }
+    ~held_messages() { give(); }
+    held_messages(const held_messages&) = delete;
+    held_messages& operator=(const held_messages&) = delete;
+
+    void give() {
+        if (!holding_)
+            return;
+        holding_ = false;
+        hold_diagnostics(outer_);
+        if (outer_)
+            *outer_ += messages_;
+        else
+            write_held_diagnostics(messages_);
+    }
+    void drop() { messages_.clear(); }
+
+  private:
+    bool holding_;
+    std::string messages_;
+    std::string* outer_ = nullptr;
+};
 
 // Whether the target is written straight into the source file itself, as
 // "< f >> f" or "3<>f" would make it: the text would be read back as it is
@@ -102,13 +136,12 @@ int open_target(const file_to_convert& file, mode_t new_file_mode, target_file& 
 }
 
 // Converts the open source into the target, which it opens; CONVERTED with
-// the text written and the target still to be committed.
+// the text written and the target still to be committed. A folder run's
+// existing target that already stands for its source is left alone
+// (SKIPPED, without a word): the new file is compared with it as it is
+// written, and abandoned.
 file_outcome write_conversion(const file_to_convert& file, int source_fd, const struct stat* source,
                               bool source_is_stream, target_file& target) {
-    source_stream.attach(source_fd);
-    bool check_binary = file.from_folder && !convert_binary_files;
-    if (check_binary)
-        source_stream.stop_at_nul(source_is_host ? -1 : CPM_END_MARK);
     // A new target gets the source's permission bits, as cp gives them.
     mode_t new_file_mode =
         source && !file.source_is_stdin && S_ISREG(source->st_mode) ? source->st_mode : 0666;
@@ -118,17 +151,42 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
         print_diagnostic("couldn't open %s: it is the source file", file.target.shown);
         return file_outcome::FAILED;
     }
+    int existing = file.from_folder ? open_target_to_compare(file.target, source_fd) : -1;
     target_stream.attach(target.fd());
+    target_stream.compare_with(existing);
     if (target.is_new_file())
         target_stream.start_early_writeback();
-    if (run_conversion(file.source.shown, target.write_name()) == 0)
-        return keep_dates && source && keep_source_date(target, *source, source_is_stream) != 0
-                   ? file_outcome::FAILED
-                   : file_outcome::CONVERTED;
-    if (!check_binary || !source_stream.found_nul())
+    // In place, CP/M to CP/M, the records after the ^Z would be lost.
+    bool cut_in_place = file.in_place && !source_is_host && !target_is_host;
+    source_survey survey(source_is_host);
+    if (cut_in_place)
+        source_stream.observe(source_survey::take, &survey);
+    held_messages messages(existing >= 0);
+    int result = run_conversion(file.source.shown, target.write_name());
+    if (existing >= 0) {
+        target_stream.finish_comparison();
+        bool stands_for_source =
+            result == 0 && (!target_stream.differs() || converts_back_to_source(source_fd, existing));
+        close(existing);
+        if (stands_for_source) {
+            messages.drop();
+            return file_outcome::SKIPPED;
+        }
+        messages.give();
+    }
+    if (cut_in_place) {
+        source_stream.drain();
+        survey.finish();
+        if (survey.records_after_end_mark() > 0) {
+            print_diagnostic("skipping %s: data after its ^Z", file.source.shown);
+            return file_outcome::SKIPPED;
+        }
+    }
+    if (result != 0)
         return file_outcome::FAILED;
-    print_diagnostic("skipping %s: a binary file", file.source.shown);
-    return file_outcome::SKIPPED;
+    return keep_dates && source && keep_source_date(target, *source, source_is_stream) != 0
+               ? file_outcome::FAILED
+               : file_outcome::CONVERTED;
 }
 
 } // namespace
@@ -140,27 +198,33 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         return file_outcome::FAILED;
     struct stat source_status;
     bool source_known = fstat(source_fd, &source_status) == 0;
-    file_outcome outcome = file_outcome::FAILED;
-    if (file.from_folder) {
-        const char* reason = source_known ? reason_to_skip(file, source_status) : nullptr;
-        if (!source_known || reason) {
-            // A check reports a binary file on its own line instead.
-            bool checked_binary = reason && check_only && S_ISREG(source_status.st_mode);
-            if (!source_known)
-                print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
-            else if (!checked_binary)
-                print_diagnostic("skipping %s: %s", file.source.shown, reason);
-            outcome = checked_binary ? check_file(file, source_fd)
-                      : reason       ? file_outcome::SKIPPED
-                                     : file_outcome::FAILED;
-            close(source_fd);
-            return outcome;
-        }
+    // A folder run's source was listed as a regular file; one replaced since
+    // by anything else is skipped.
+    if (file.from_folder && (!source_known || !S_ISREG(source_status.st_mode))) {
+        if (!source_known)
+            print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
+        else
+            print_diagnostic("skipping %s: not a regular file", file.source.shown);
+        close(source_fd);
+        return source_known ? file_outcome::SKIPPED : file_outcome::FAILED;
     }
-    if (update_only && source_known && is_up_to_date(file, source_status)) {
+    source_stream.attach(source_fd);
+    // The type is known without reading; the bytes are read only for a file
+    // that --update does not leave.
+    bool look = !convert_binary_files && (file.from_folder || check_only);
+    bool binary = look && has_binary_file_type(file.source.path);
+    file_outcome outcome = file_outcome::FAILED;
+    if (!binary && update_only && source_known && is_up_to_date(file, source_status)) {
         outcome = file_outcome::SKIPPED;
+    } else if (binary || (look && has_binary_start())) {
+        if (check_only) {
+            outcome = check_file(file, source_fd, true);
+        } else {
+            print_diagnostic("skipping %s: a binary file", file.source.shown);
+            outcome = file_outcome::SKIPPED;
+        }
     } else if (check_only) {
-        outcome = check_file(file, source_fd);
+        outcome = check_file(file, source_fd, false);
     } else {
         outcome = write_conversion(file, source_fd, source_known ? &source_status : nullptr,
                                    source_is_stream, target);

@@ -173,22 +173,22 @@ bool is_folder(const char* name) {
     return stat(name, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-int convert_folder(const char* source_folder, const char* target_folder) {
+file_outcome convert_folder(const char* source_folder, const char* target_folder) {
     std::string source_shown = shown_name(source_folder);
     DIR* listing = opendir(source_folder);
     if (!listing) {
         print_diagnostic("couldn't open %s: %s", source_shown.c_str(), std::strerror(errno));
-        return -1;
+        return file_outcome::FAILED;
     }
     std::vector<folder_entry> names;
     if (!list_folder(listing, source_shown.c_str(), names)) {
         closedir(listing);
-        return -1;
+        return file_outcome::FAILED;
     }
     int sources = dirfd(listing);
     int targets = hold_folder(target_folder);
     bool in_place = same_folder(sources, source_folder, targets, target_folder);
-    std::size_t converted = 0, failed = 0;
+    std::size_t converted = 0, failed = 0, written = 0;
     durable_batch batch;
     progress_line progress(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -205,12 +205,15 @@ int convert_folder(const char* source_folder, const char* target_folder) {
         file.source = {source_shown_name.c_str(), sources, name.c_str()};
         file.target = {target_shown_name.c_str(), targets, target_path.c_str()};
         file.from_folder = true;
+        file.in_place = in_place;
         file.make_room = [&batch] { return batch.make_room(); };
         auto converting = std::make_unique<target_file>();
         switch (convert_file(file, *converting)) {
         case file_outcome::CONVERTED:
             ++converted;
-            batch.add(std::move(converting));
+            ++written;
+            if (!check_only)
+                batch.add(std::move(converting));
             break;
         case file_outcome::FAILED:
             ++converted;
@@ -227,10 +230,11 @@ int convert_folder(const char* source_folder, const char* target_folder) {
     if (targets != AT_FDCWD)
         close(targets);
     closedir(listing);
-    // A check's lines say what failed; its status says whether any did.
-    if (failed == 0 || check_only)
-        return failed == 0 ? 0 : -1;
-    print_diagnostic("%lu of %lu files failed", static_cast<unsigned long>(failed),
-                     static_cast<unsigned long>(converted));
-    return -1;
+    if (failed == 0)
+        return written > 0 ? file_outcome::CONVERTED : file_outcome::SKIPPED;
+    // A check's lines say what would fail.
+    if (!check_only)
+        print_diagnostic("%lu of %lu files failed", static_cast<unsigned long>(failed),
+                         static_cast<unsigned long>(converted));
+    return file_outcome::FAILED;
 }

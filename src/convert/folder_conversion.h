@@ -2,6 +2,8 @@
 // folder converted into the target folder under the same name.
 #pragma once
 
+#include "convert/file_conversion.h"
+
 /// Whether name is a folder, or a symbolic link to one.
 bool is_folder(const char* name);
 
@@ -9,5 +11,6 @@ bool is_folder(const char* name);
 /// into target_folder, in byte order of the names, each as a single run
 /// would; anything but a regular file (or a link to one) is skipped with a
 /// line. A file that fails leaves its target as it was and the run goes on.
-/// Returns 0 when every file converted, else -1 after a count of failures.
-int convert_folder(const char* source_folder, const char* target_folder);
+/// Returns what became of the run (see file_outcome), after a count of the
+/// failures when any file failed (a check's lines say which).
+file_outcome convert_folder(const char* source_folder, const char* target_folder);

@@ -101,15 +101,20 @@ int target_file::open(const named_file& target, mode_t new_file_mode,
                           new_file_mode, make_room);
 }
 
-// The node is opened without following a link and without waiting for a
-// FIFO's reader, then held against what was looked at: a link or another
-// node swapped in between the two is refused, so nothing else is ever
-// written.
+// The node is opened without following a link, then held against what was
+// looked at: a link or another node swapped in between the two is refused,
+// so nothing else is ever written. A FIFO is opened without waiting where it
+// has a reader, and waits for one, as a shell's redirection does, where it
+// has none yet.
 int target_file::open_in_place(const struct stat& looked_at) {
     int flags = O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
     if (S_ISFIFO(looked_at.st_mode))
         flags |= O_NONBLOCK;
     fd_ = openat(folder_, path_.c_str(), flags);
+    if (fd_ < 0 && errno == ENXIO && (flags & O_NONBLOCK)) {
+        flags &= ~O_NONBLOCK;
+        fd_ = openat(folder_, path_.c_str(), flags);
+    }
     struct stat opened;
     int error = fd_ < 0 ? errno : 0;
     if (fd_ >= 0 && (fstat(fd_, &opened) != 0 || opened.st_dev != looked_at.st_dev ||
