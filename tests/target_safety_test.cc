@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#ifdef __linux__
 #include <sys/xattr.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -261,6 +263,7 @@ TEST_F(TargetSafety, TheTargetFolderIsHeldWhileItMoves) {
     EXPECT_EQ(names_in(scratch / "elsewhere"), std::vector<std::string>{});
 }
 
+#ifdef __linux__
 // The POSIX ACL of a replaced file, built here as the kernel stores it: a
 // version, then (tag, permissions, id) entries in the order of their tags.
 std::string acl_giving_read_to(unsigned user) {
@@ -303,6 +306,8 @@ TEST_F(TargetSafety, AnAccessAclIsKept) {
     ASSERT_EQ(stat((scratch / "out.txt").c_str(), &after), 0);
     EXPECT_EQ(after.st_mode & 0777, 0640u);
 }
+
+#endif
 
 // Out of memory in a folder run, at limits from too little to list the
 // folder to enough: the run either converts or ends with the one line and

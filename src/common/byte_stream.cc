@@ -2,6 +2,7 @@
 #include "common/byte_stream.h"
 
 #include "common/background_write.h"
+#include "common/platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -125,12 +126,10 @@ void byte_writer::attach(int fd) {
 }
 
 void byte_writer::kick_writeback() {
-#ifdef SYNC_FILE_RANGE_WRITE
     // Only a start: an error of the writeback is reported by the fsync of
     // the commit, through this descriptor, which stays open until then.
-    sync_file_range(fd_, static_cast<off_t>(written_back_),
-                    static_cast<off_t>(handed_over_ - written_back_), SYNC_FILE_RANGE_WRITE);
-#endif
+    start_writeback(fd_, static_cast<off_t>(written_back_),
+                    static_cast<off_t>(handed_over_ - written_back_));
     written_back_ = handed_over_;
 }
 

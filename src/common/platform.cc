@@ -1,4 +1,5 @@
-// Linux's extended attributes and the descriptor count.
+// Linux's extended attributes and writeback, the descriptor count, and the
+// spelling of the file times.
 #include "common/platform.h"
 
 #include <cerrno>
@@ -90,4 +91,30 @@ std::size_t free_descriptors(std::size_t at_most) {
         if (fcntl(static_cast<int>(fd), F_GETFD) == -1 && errno == EBADF)
             ++free;
     return free;
+}
+
+timespec modification_time(const struct stat& status) {
+#ifdef __APPLE__
+    return status.st_mtimespec;
+#else
+    return status.st_mtim;
+#endif
+}
+
+timespec access_time(const struct stat& status) {
+#ifdef __APPLE__
+    return status.st_atimespec;
+#else
+    return status.st_atim;
+#endif
+}
+
+void start_writeback(int fd, off_t offset, off_t count) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd;
+    (void)offset;
+    (void)count;
+#endif
 }

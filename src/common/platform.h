@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 /// Reads the POSIX access ACL of the file at path in the folder open as dir
 /// (or AT_FDCWD), not following a link. Returns 1 with acl set to it, 0 when
@@ -19,3 +22,14 @@ int write_access_acl(int fd, const std::string& acl);
 /// How many descriptors this process may still open: the limit less those
 /// open now, counted up to the limit or to at_most, whichever is less.
 std::size_t free_descriptors(std::size_t at_most);
+
+/// A file's times to the nanosecond: macOS spells the fields st_mtimespec
+/// and st_atimespec, the others st_mtim and st_atim.
+timespec modification_time(const struct stat& status);
+timespec access_time(const struct stat& status);
+
+/// Starts writing count bytes of fd from offset back to the disk (all of it
+/// with count 0), without waiting; a failure is reported by the fsync that
+/// follows through the same descriptor. Linux only (sync_file_range);
+/// elsewhere the fsync does it all.
+void start_writeback(int fd, off_t offset, off_t count);

@@ -215,7 +215,9 @@ void plan_blocks(host_output_plan& plan) {
 // plan, has its bytes worked out in advance.
 host_output_plan plan_host_output() {
     host_encoding encoding = current_host_encoding();
-    bool stateless = std::wctomb(nullptr, 0) == 0 && MB_CUR_MAX <= LONGEST_PLANNED_SEQUENCE;
+    // MB_CUR_MAX is a size_t in glibc and musl, an int in macOS.
+    bool stateless = std::wctomb(nullptr, 0) == 0 &&
+                     static_cast<std::size_t>(MB_CUR_MAX) <= LONGEST_PLANNED_SEQUENCE;
     host_output_plan plan;
     for (int code = 0; code < CPM_CODE_COUNT; ++code) {
         // CR and LF are written as the host's CR and LF, never looked up.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "common/diagnostic.h"
+#include "common/platform.h"
 #include "convert/binary_file.h"
 #include "convert/engine.h"
 #include "convert/file_check.h"
@@ -104,9 +105,9 @@ bool is_up_to_date(const file_to_convert& file, const struct stat& source) {
     if (file.source_is_stdin || file.target_is_stdout ||
         fstatat(file.target.folder, file.target.path, &target, 0) != 0 || !S_ISREG(target.st_mode))
         return false;
-    return target.st_mtim.tv_sec != source.st_mtim.tv_sec
-               ? target.st_mtim.tv_sec > source.st_mtim.tv_sec
-               : target.st_mtim.tv_nsec >= source.st_mtim.tv_nsec;
+    timespec target_time = modification_time(target), source_time = modification_time(source);
+    return target_time.tv_sec != source_time.tv_sec ? target_time.tv_sec > source_time.tv_sec
+                                                    : target_time.tv_nsec >= source_time.tv_nsec;
 }
 
 // --keep-date: the new file gets the source's times before it is renamed.
@@ -115,7 +116,7 @@ bool is_up_to_date(const file_to_convert& file, const struct stat& source) {
 int keep_source_date(const target_file& target, const struct stat& source, bool source_is_stream) {
     if (!target.is_new_file() || source_is_stream || !S_ISREG(source.st_mode))
         return 0;
-    const timespec times[2] = {source.st_atim, source.st_mtim};
+    const timespec times[2] = {access_time(source), modification_time(source)};
     if (futimens(target.fd(), times) == 0)
         return 0;
     print_diagnostic("couldn't set the date of %s: %s", target.write_name(), std::strerror(errno));

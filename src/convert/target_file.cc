@@ -216,12 +216,10 @@ const char* target_file::write_name() const {
 }
 
 void target_file::start_writeback() {
-#ifdef SYNC_FILE_RANGE_WRITE
     // Only a start: a failure of the writeback is reported by the fsync of the
     // commit, through this same descriptor.
     if (kind_ == kind::TEMPORARY)
-        sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
+        ::start_writeback(fd_, 0, 0);
 }
 
 int target_file::close_in_place() {
