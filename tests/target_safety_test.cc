@@ -330,8 +330,9 @@ TEST_F(TargetSafety, OutOfMemoryEndsCleanly) {
         };
         run_result result = run_converter_process({"-c", "d", "-u", "h"}, options);
         // Too little for the loader to start the program at all (status
-        // 127, which the program itself never gives).
-        if (result.status == 127)
+        // 127, which the program itself never gives), or to map the locale.
+        if (result.status == 127 ||
+            result.err.rfind(P + "setlocale(LC_CTYPE) failed\n", 0) == 0)
             continue;
         ASSERT_TRUE(result.status == 0 || result.status == 1) << result.status << result.err;
         if (result.status == 1) {

@@ -115,6 +115,9 @@ void byte_writer::attach(int fd) {
     fd_ = fd;
     compare_fd_ = -1;
     differs_ = false;
+    open_ = nullptr;
+    open_failed_ = false;
+    matched_ = 0;
     failed_ = false;
     refusing_ = false;
     early_writeback_ = false;
@@ -162,8 +165,11 @@ void byte_writer::collect() {
 void byte_writer::hand_over(bool in_background) {
     if (compare_fd_ >= 0)
         compare_buffer();
+    if (differs_ && open_)
+        open_deferred();
     collect();
     if (fd_ < 0) {
+        matched_ += used_;
         used_ = 0;
         return;
     }
@@ -219,7 +225,36 @@ void byte_writer::finish_comparison() {
     unsigned char more;
     if (compare_fd_ >= 0 && !differs_ && read_fully(compare_fd_, &more, 1) != 0)
         differs_ = true;
+    // The compared file is longer: all that was written is its start.
+    if (differs_ && open_)
+        open_deferred();
     compare_fd_ = -1;
+}
+
+void byte_writer::open_deferred() {
+    int fd = open_();
+    open_ = nullptr;
+    if (fd < 0) {
+        open_failed_ = true;
+        refusing_ = true;
+        return;
+    }
+    fd_ = fd;
+    static unsigned char start[STREAM_BUFFER_SIZE];
+    for (std::uint64_t at = 0; at < matched_ && !refusing_;) {
+        std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(matched_ - at, sizeof start));
+        ssize_t got = pread(compare_fd_, start, part, static_cast<off_t>(at));
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            fail(got < 0 ? errno : EIO);
+            refusing_ = true;
+            break;
+        }
+        write_outcome outcome = write_fully(fd_, start, static_cast<std::size_t>(got));
+        account(static_cast<std::size_t>(got), outcome.written, outcome.error_number);
+        at += static_cast<std::uint64_t>(got);
+    }
 }
 
 void byte_writer::flush() {

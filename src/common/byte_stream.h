@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
 /// Each of a writer's two buffers: one is written while the other fills.
@@ -122,6 +123,15 @@ class byte_writer {
     void finish_comparison();
     bool differs() const { return differs_; }
 
+    /// On a stream attached to -1 and comparing: nothing is written while
+    /// the text matches the compared file, so that a file that would come
+    /// out the same is never made. At the first difference open gives the
+    /// descriptor to write to (or -1 after its own message), and the start
+    /// that matched is copied into it from the compared file.
+    void open_at_first_difference(std::function<int()> open) { open_ = std::move(open); }
+    /// Whether that open failed; the stream then writes nothing.
+    bool open_failed() const { return open_failed_; }
+
     /// For a file that will be forced to stable storage when complete: starts
     /// writing each few megabytes back to the disk as soon as they are
     /// written, so that the final fsync has little left to wait for.
@@ -134,6 +144,7 @@ class byte_writer {
     void account(std::size_t handed, std::size_t done, int error_number);
     void kick_writeback();
     void compare_buffer();
+    void open_deferred();
 
     int fd_ = -1;
     bool failed_ = false;
@@ -141,6 +152,9 @@ class byte_writer {
     bool early_writeback_ = false;
     int compare_fd_ = -1;
     bool differs_ = false;
+    std::function<int()> open_;
+    bool open_failed_ = false;
+    std::uint64_t matched_ = 0; ///< bytes that matched and were not written
     std::uint64_t written_back_ = 0;
     std::uint64_t handed_over_ = 0;
     int error_number_ = 0;

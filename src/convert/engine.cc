@@ -812,8 +812,9 @@ int run_conversion(const char* source, const char* write_name) {
     if (!target_is_host)
         complete_cpm_target();
     // Standard output refuses data only when it is written out, so the last
-    // block goes out before the error indicators are looked at.
-    target_stream.flush();
+    // block goes out (and a comparison ends, which may still make the file
+    // and write it) before the error indicators are looked at.
+    target_stream.finish_comparison();
 
     int result = 0;
     if (source_stream.failed()) {

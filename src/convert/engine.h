@@ -11,7 +11,7 @@ constexpr unsigned char CPM_END_MARK = 0x1A;
 constexpr std::size_t CPM_RECORD_SIZE = 128;
 
 /// Converts the source into the target as the run state says, completes a
-/// CP/M target, then reports read errors, write errors (naming write_name)
+/// CP/M target, writes it out and ends its comparison, then reports read errors, write errors (naming write_name)
 /// and untranslatable characters, in that order; source names the source in
 /// messages. Returns 0 when the conversion succeeded and -1 when it failed.
 int run_conversion(const char* source, const char* write_name);

@@ -100,7 +100,6 @@ file_outcome check_file(const file_to_convert& file, int source_fd, bool binary)
         target_stream.attach(-1);
         target_stream.compare_with(target_fd);
         bool converted = run_conversion(file.source.shown, file.target.shown) == 0;
-        target_stream.finish_comparison();
         source_stream.drain();
         survey.finish();
         bool unreadable = source_stream.failed() || target_stream.failed();

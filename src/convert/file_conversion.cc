@@ -139,23 +139,31 @@ int open_target(const file_to_convert& file, mode_t new_file_mode, target_file& 
 // Converts the open source into the target, which it opens; CONVERTED with
 // the text written and the target still to be committed. A folder run's
 // existing target that already stands for its source is left alone
-// (SKIPPED, without a word): the new file is compared with it as it is
-// written, and abandoned.
+// (SKIPPED, without a word): the text is compared with it as it comes, and
+// the new file is made only at the first difference.
 file_outcome write_conversion(const file_to_convert& file, int source_fd, const struct stat* source,
                               bool source_is_stream, target_file& target) {
     // A new target gets the source's permission bits, as cp gives them.
     mode_t new_file_mode =
         source && !file.source_is_stdin && S_ISREG(source->st_mode) ? source->st_mode : 0666;
-    if (open_target(file, new_file_mode, target) != 0)
-        return file_outcome::FAILED;
-    if (source && is_source_itself(target, *source)) {
-        print_diagnostic("couldn't open %s: it is the source file", file.target.shown);
-        return file_outcome::FAILED;
-    }
     int existing = file.from_folder ? open_target_to_compare(file.target, source_fd) : -1;
-    target_stream.attach(target.fd());
-    target_stream.compare_with(existing);
-    if (target.is_new_file())
+    if (existing >= 0) {
+        target.name(file.target);
+        target_stream.attach(-1);
+        target_stream.compare_with(existing);
+        target_stream.open_at_first_difference([&] {
+            return target.open(file.target, new_file_mode, file.make_room) == 0 ? target.fd() : -1;
+        });
+    } else {
+        if (open_target(file, new_file_mode, target) != 0)
+            return file_outcome::FAILED;
+        if (source && is_source_itself(target, *source)) {
+            print_diagnostic("couldn't open %s: it is the source file", file.target.shown);
+            return file_outcome::FAILED;
+        }
+        target_stream.attach(target.fd());
+    }
+    if (existing >= 0 || target.is_new_file())
         target_stream.start_early_writeback();
     // In place, CP/M to CP/M, the records after the ^Z would be lost.
     bool cut_in_place = file.in_place && !source_is_host && !target_is_host;
@@ -165,7 +173,10 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
     held_messages messages(existing >= 0);
     int result = run_conversion(file.source.shown, target.write_name());
     if (existing >= 0) {
-        target_stream.finish_comparison();
+        if (target_stream.open_failed()) {
+            close(existing);
+            return file_outcome::FAILED;
+        }
         bool stands_for_source =
             result == 0 && (!target_stream.differs() || converts_back_to_source(source_fd, existing));
         close(existing);

@@ -75,11 +75,24 @@ void target_file::open_stream(const char* shown, int fd) {
     fd_ = fd;
 }
 
-int target_file::open(const named_file& target, mode_t new_file_mode,
-                      const std::function<bool()>& make_room) {
+void target_file::name(const named_file& target) {
+    if (!path_.empty())
+        return;
     shown_ = target.shown;
     folder_ = target.folder;
     path_ = target.path;
+    static unsigned long sequence = 0;
+    std::string last = path_.substr(folder_part(path_).size());
+    std::string temp_last = temporary_name_for(last, process_id(), ++sequence);
+    temp_path_ = folder_part(path_) + temp_last;
+    bool shortened = temp_last.compare(0, last.size(), last) != 0;
+    temp_shown_ = shortened ? folder_part(shown_) + shown_name(temp_last.c_str())
+                            : shown_ + temp_last.substr(last.size());
+}
+
+int target_file::open(const named_file& target, mode_t new_file_mode,
+                      const std::function<bool()>& make_room) {
+    name(target);
     struct stat existing;
     bool exists = fstatat(folder_, target.path, &existing, AT_SYMLINK_NOFOLLOW) == 0;
     // A device, a FIFO or a socket is written directly, as a shell
@@ -141,13 +154,6 @@ int target_file::open_in_place(const struct stat& looked_at) {
 // nothing changes the file between its writeback and its fsync.
 int target_file::open_temporary(const struct stat* replaced, mode_t new_file_mode,
                                 const std::function<bool()>& make_room) {
-    static unsigned long sequence = 0;
-    std::string last = path_.substr(folder_part(path_).size());
-    std::string temp_last = temporary_name_for(last, process_id(), ++sequence);
-    temp_path_ = folder_part(path_) + temp_last;
-    bool shortened = temp_last.compare(0, last.size(), last) != 0;
-    temp_shown_ = shortened ? folder_part(shown_) + shown_name(temp_last.c_str())
-                            : shown_ + temp_last.substr(last.size());
     const char* temp = temp_path_.c_str();
     remember_temporary_file(folder_, temp);
     mode_t mode = replaced ? replaced->st_mode & 0777 : new_file_mode & 0777 & ~process_umask();
@@ -212,7 +218,8 @@ void target_file::remove_temporary() {
 }
 
 const char* target_file::write_name() const {
-    return kind_ == kind::TEMPORARY ? temp_shown_.c_str() : shown_.c_str();
+    bool direct = kind_ == kind::DESCRIPTOR || kind_ == kind::IN_PLACE;
+    return direct || temp_shown_.empty() ? shown_.c_str() : temp_shown_.c_str();
 }
 
 void target_file::start_writeback() {

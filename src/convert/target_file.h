@@ -45,6 +45,11 @@ class target_file {
     /// as the target, which shown names.
     void open_stream(const char* shown, int fd);
 
+    /// Names the file target before it is opened, so that messages can name
+    /// its temporary file (write_name) while the open waits; open names it
+    /// so too.
+    void name(const named_file& target);
+
     /// Opens where the text of the file target goes. A new file that replaces
     /// nothing gets new_file_mode less the umask. Where the process has no
     /// descriptor left, make_room (when given) may free some and the open is
@@ -64,7 +69,7 @@ class target_file {
     const char* name() const { return shown_.c_str(); }
     bool is_named() const { return !shown_.empty(); }
     /// The name under which the text is being written, for messages: the
-    /// temporary file's, or the target's own.
+    /// temporary file's (also while its open waits), or the target's own.
     const char* write_name() const;
     /// Whether the text goes into a new file that the commit forces to
     /// stable storage.
