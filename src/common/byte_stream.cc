@@ -1,7 +1,6 @@
 // Block reads and writes with EINTR retried and short writes completed.
 #include "common/byte_stream.h"
 
-#include "common/background_write.h"
 #include "common/platform.h"
 
 #include <algorithm>
@@ -23,6 +22,27 @@ std::size_t read_fully(int fd, unsigned char* bytes, std::size_t count) {
             break;
     }
     return done;
+}
+
+// Writes count bytes at bytes to fd, retrying after a signal and after a
+// short write: the one loop every write of the program goes through.
+struct write_outcome {
+    std::size_t written = 0;
+    int error_number = 0; ///< what stopped it, 0 when all was written
+};
+
+write_outcome write_fully(int fd, const unsigned char* bytes, std::size_t count) {
+    write_outcome outcome;
+    while (outcome.written < count) {
+        ssize_t written = ::write(fd, bytes + outcome.written, count - outcome.written);
+        if (written > 0) {
+            outcome.written += static_cast<std::size_t>(written);
+        } else if (written == 0 || errno != EINTR) {
+            outcome.error_number = written == 0 ? EIO : errno;
+            break;
+        }
+    }
+    return outcome;
 }
 
 // How much written data to gather before asking for its writeback.
@@ -110,8 +130,6 @@ void byte_reader::fail(int error_number) {
 }
 
 void byte_writer::attach(int fd) {
-    // A write of the stream's last file still in flight ends first.
-    collect();
     fd_ = fd;
     compare_fd_ = -1;
     differs_ = false;
@@ -150,35 +168,16 @@ void byte_writer::account(std::size_t handed, std::size_t done, int error_number
         kick_writeback();
 }
 
-// Waits for the background write in flight, if there is one.
-void byte_writer::collect() {
-    if (!writing_)
-        return;
-    writing_ = false;
-    write_outcome outcome = finish_background_write();
-    account(in_flight_, outcome.written, outcome.error_number);
-}
-
-// Hands the buffered bytes to the system: to the background thread, going
-// on in the other buffer, where in_background and the thread can be had;
-// else here and now.
-void byte_writer::hand_over(bool in_background) {
+// Hands the buffered bytes to the system, or compares them, or both.
+void byte_writer::hand_over() {
     if (compare_fd_ >= 0)
         compare_buffer();
     if (differs_ && open_)
         open_deferred();
-    collect();
     if (fd_ < 0) {
         matched_ += used_;
-        used_ = 0;
-        return;
-    }
-    if (refusing_) {
+    } else if (refusing_) {
         bytes_written_ -= used_;
-    } else if (in_background && start_background_write(fd_, buffer_, used_)) {
-        writing_ = true;
-        in_flight_ = used_;
-        buffer_ = buffer_ == buffers_[0] ? buffers_[1] : buffers_[0];
     } else {
         write_outcome outcome = write_fully(fd_, buffer_, used_);
         account(used_, outcome.written, outcome.error_number);
@@ -186,14 +185,10 @@ void byte_writer::hand_over(bool in_background) {
     used_ = 0;
 }
 
-void byte_writer::spill() {
-    hand_over(true);
-}
-
 void byte_writer::write(const unsigned char* bytes, std::size_t count) {
     while (count > 0) {
         if (used_ == WRITE_BUFFER_SIZE)
-            spill();
+            hand_over();
         std::size_t room = WRITE_BUFFER_SIZE - used_;
         std::size_t part = count < room ? count : room;
         std::memcpy(buffer_ + used_, bytes, part);
@@ -204,14 +199,20 @@ void byte_writer::write(const unsigned char* bytes, std::size_t count) {
     }
 }
 
-void byte_writer::compare_with(int fd) {
+void byte_writer::compare_with(int fd, std::uint64_t size) {
     compare_fd_ = fd;
+    compare_size_ = size;
+    compared_ = 0;
     differs_ = false;
 }
 
 // Block by block; once a difference is found, the rest is only written.
 void byte_writer::compare_buffer() {
     static unsigned char existing[STREAM_BUFFER_SIZE];
+    compared_ += used_;
+    // A file of known size that is too short differs without a read.
+    if (compare_size_ != UNKNOWN_SIZE && compared_ > compare_size_)
+        differs_ = true;
     for (std::size_t at = 0; at < used_ && !differs_; at += STREAM_BUFFER_SIZE) {
         std::size_t part = std::min(used_ - at, STREAM_BUFFER_SIZE);
         if (read_fully(compare_fd_, existing, part) != part ||
@@ -223,7 +224,9 @@ void byte_writer::compare_buffer() {
 void byte_writer::finish_comparison() {
     flush();
     unsigned char more;
-    if (compare_fd_ >= 0 && !differs_ && read_fully(compare_fd_, &more, 1) != 0)
+    if (compare_fd_ >= 0 && !differs_ &&
+        (compare_size_ != UNKNOWN_SIZE ? compared_ != compare_size_
+                                       : read_fully(compare_fd_, &more, 1) != 0))
         differs_ = true;
     // The compared file is longer: all that was written is its start.
     if (differs_ && open_)
@@ -258,7 +261,7 @@ void byte_writer::open_deferred() {
 }
 
 void byte_writer::flush() {
-    hand_over(false);
+    hand_over();
 }
 
 void byte_writer::fail(int error_number) {

@@ -8,7 +8,7 @@
 #include <functional>
 
 constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
-/// Each of a writer's two buffers: one is written while the other fills.
+/// A writer's buffer, handed to the system whole.
 constexpr std::size_t WRITE_BUFFER_SIZE = 64 * 1024;
 /// How far past the data a reader's buffer may be read.
 constexpr std::size_t STREAM_READ_SLACK = 64;
@@ -73,11 +73,6 @@ class byte_reader {
 
 /// Writes a descriptor in blocks. A failed write(2) sets the error indicator
 /// and every later byte is dropped; fail() sets the indicator alone.
-///
-/// A full buffer is written on the background thread while the other of the
-/// two buffers fills, so a write's failure is known only when the next full
-/// buffer is handed over, or at flush(), which writes what is left and waits
-/// for all of it.
 class byte_writer {
   public:
     void attach(int fd);
@@ -85,7 +80,7 @@ class byte_writer {
 
     void put(unsigned char byte) {
         if (used_ == WRITE_BUFFER_SIZE)
-            spill();
+            hand_over();
         buffer_[used_++] = byte;
         ++bytes_written_;
     }
@@ -95,7 +90,7 @@ class byte_writer {
     /// the buffer; commit() then takes those up to end.
     unsigned char* reserve(std::size_t count) {
         if (WRITE_BUFFER_SIZE - used_ < count)
-            spill();
+            hand_over();
         return buffer_ + used_;
     }
     void commit(const unsigned char* end) {
@@ -103,8 +98,7 @@ class byte_writer {
         used_ += count;
         bytes_written_ += count;
     }
-    /// Hands the buffered bytes to the system and waits until it has them
-    /// all, or has failed.
+    /// Hands the buffered bytes to the system.
     void flush();
 
     /// Bytes the stream has taken, not counting those it dropped after a
@@ -117,9 +111,11 @@ class byte_writer {
 
     /// Compares what is written with the content of fd, read from where it
     /// stands, as it is written (a stream attached to -1 writes nothing, as
-    /// a check does). Whether the two differ is known once
-    /// finish_comparison has looked for more.
-    void compare_with(int fd);
+    /// a check does); size, where known, is how much is left to read there.
+    /// Whether the two differ is known once finish_comparison has looked for
+    /// more.
+    static constexpr std::uint64_t UNKNOWN_SIZE = ~std::uint64_t{0};
+    void compare_with(int fd, std::uint64_t size = UNKNOWN_SIZE);
     void finish_comparison();
     bool differs() const { return differs_; }
 
@@ -138,9 +134,7 @@ class byte_writer {
     void start_early_writeback() { early_writeback_ = true; }
 
   private:
-    void hand_over(bool in_background);
-    void spill();
-    void collect();
+    void hand_over();
     void account(std::size_t handed, std::size_t done, int error_number);
     void kick_writeback();
     void compare_buffer();
@@ -155,13 +149,12 @@ class byte_writer {
     std::function<int()> open_;
     bool open_failed_ = false;
     std::uint64_t matched_ = 0; ///< bytes that matched and were not written
+    std::uint64_t compare_size_ = UNKNOWN_SIZE;
+    std::uint64_t compared_ = 0; ///< bytes compared so far
     std::uint64_t written_back_ = 0;
     std::uint64_t handed_over_ = 0;
     int error_number_ = 0;
     std::uint64_t bytes_written_ = 0;
     std::size_t used_ = 0;
-    std::size_t in_flight_ = 0; ///< bytes being written on the background thread
-    bool writing_ = false;      ///< a background write is in flight
-    unsigned char buffers_[2][WRITE_BUFFER_SIZE];
-    unsigned char* buffer_ = buffers_[0]; ///< the one filling
+    unsigned char buffer_[WRITE_BUFFER_SIZE];
 };

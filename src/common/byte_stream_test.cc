@@ -1,6 +1,7 @@
-// The writer's two buffers and its background thread: what is written comes
-// out whole and in order at every size around the buffer's, and a write that
-// fails on the thread is reported at the flush, its bytes not counted.
+// The writer's buffer: what is written comes out whole and in order at every
+// size around the buffer's, a write that fails is reported with its bytes not
+// counted, and a file compared as it is written is made only at the first
+// difference.
 #include "common/byte_stream.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,7 @@ TEST(ByteWriter, WritesEverySizeWholeAndInOrder) {
     }
 }
 
-TEST(ByteWriter, ReportsAFailedBackgroundWriteAtTheFlush) {
+TEST(ByteWriter, ReportsAFailedWriteWithoutItsBytes) {
     int read_only = open("/dev/null", O_RDONLY);
     ASSERT_GE(read_only, 0);
     writer.attach(read_only);
@@ -71,6 +72,73 @@ TEST(ByteWriter, ReportsAFailedBackgroundWriteAtTheFlush) {
     EXPECT_EQ(writer.error_number(), EBADF);
     EXPECT_EQ(writer.bytes_written(), 0u);
     close(read_only);
+}
+
+struct deferred_case {
+    const char* name;
+    std::size_t size;    ///< of the text written
+    std::string compared; ///< the compared file's content, from the text
+    bool opened;
+};
+
+// Compared with an existing file as it is written: nothing is made while the
+// text matches; at the first difference, wherever it falls, the file is made
+// and holds the whole text.
+TEST(ByteWriter, MakesTheFileAtTheFirstDifference) {
+    const std::size_t W = WRITE_BUFFER_SIZE;
+    const std::string text = pattern(3 * W + 100);
+    auto changed_at = [&](std::size_t at) {
+        std::string other = text;
+        other[at] = '#';
+        return other;
+    };
+    const deferred_case cases[] = {
+        {"Same", text.size(), text, false},
+        {"FirstByte", text.size(), changed_at(0), true},
+        {"InTheThirdBuffer", text.size(), changed_at(2 * W + 5), true},
+        {"LastByte", text.size(), changed_at(text.size() - 1), true},
+        {"ComparedIsLonger", text.size(), text + "more", true},
+        {"ComparedIsShorter", text.size(), text.substr(0, W + 3), true},
+        {"ComparedIsEmpty", text.size(), "", true},
+    };
+    for (const deferred_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FILE* compared = std::tmpfile();
+        ASSERT_EQ(std::fwrite(c.compared.data(), 1, c.compared.size(), compared), c.compared.size());
+        std::fflush(compared);
+        std::rewind(compared);
+        FILE* made = nullptr;
+        writer.attach(-1);
+        writer.compare_with(fileno(compared));
+        writer.open_at_first_difference([&] {
+            made = std::tmpfile();
+            return fileno(made);
+        });
+        write_through_each_way(text.substr(0, c.size));
+        writer.finish_comparison();
+        EXPECT_FALSE(writer.failed());
+        EXPECT_EQ(writer.differs(), c.opened);
+        ASSERT_EQ(made != nullptr, c.opened);
+        if (made) {
+            std::string back(text.size() + 8, '\0');
+            EXPECT_EQ(pread(fileno(made), &back[0], back.size(), 0), static_cast<ssize_t>(c.size));
+            EXPECT_EQ(back.substr(0, c.size), text.substr(0, c.size));
+            std::fclose(made);
+        }
+        std::fclose(compared);
+    }
+}
+
+TEST(ByteWriter, AFailedDeferredOpenWritesNothing) {
+    FILE* compared = std::tmpfile();
+    writer.attach(-1);
+    writer.compare_with(fileno(compared));
+    writer.open_at_first_difference([] { return -1; });
+    write_through_each_way(pattern(100));
+    writer.finish_comparison();
+    EXPECT_TRUE(writer.open_failed());
+    EXPECT_FALSE(writer.failed());
+    std::fclose(compared);
 }
 
 } // namespace

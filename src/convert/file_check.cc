@@ -43,7 +43,7 @@ bool can_be_replaced(const named_file& target) {
 // write to.
 int open_checked_target(const file_to_convert& file, target_word& word) {
     word = target_word::NONE;
-    if (file.target_is_stdout || descriptor_named_by(file.target.path) >= 0)
+    if (file.target_is_stdout || (!file.from_folder && descriptor_named_by(file.target.path) >= 0))
         return -1;
     struct stat status;
     if (fstatat(file.target.folder, file.target.path, &status, AT_SYMLINK_NOFOLLOW) != 0) {

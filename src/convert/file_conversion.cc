@@ -146,11 +146,13 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
     // A new target gets the source's permission bits, as cp gives them.
     mode_t new_file_mode =
         source && !file.source_is_stdin && S_ISREG(source->st_mode) ? source->st_mode : 0666;
-    int existing = file.from_folder ? open_target_to_compare(file.target, source_fd) : -1;
+    std::uint64_t existing_size = 0;
+    int existing =
+        file.from_folder && source ? open_target_to_compare(file.target, *source, existing_size) : -1;
     if (existing >= 0) {
         target.name(file.target);
         target_stream.attach(-1);
-        target_stream.compare_with(existing);
+        target_stream.compare_with(existing, existing_size);
         target_stream.open_at_first_difference([&] {
             return target.open(file.target, new_file_mode, file.make_room) == 0 ? target.fd() : -1;
         });

@@ -44,16 +44,17 @@ class reversed_run {
 
 } // namespace
 
-int open_target_to_compare(const named_file& target, int source_fd) {
-    struct stat existing, source;
+int open_target_to_compare(const named_file& target, const struct stat& source,
+                           std::uint64_t& size) {
+    struct stat existing;
     if (fstatat(target.folder, target.path, &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(existing.st_mode))
         return -1;
     // In place the target is the source itself, whose conversion always
     // differs from it.
-    if (fstat(source_fd, &source) == 0 && source.st_dev == existing.st_dev &&
-        source.st_ino == existing.st_ino)
+    if (source.st_dev == existing.st_dev && source.st_ino == existing.st_ino)
         return -1;
+    size = static_cast<std::uint64_t>(existing.st_size);
     return openat(target.folder, target.path,
                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }

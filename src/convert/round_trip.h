@@ -9,12 +9,17 @@
 // unchanged converted copy of the target, and the target is kept as it is.
 #pragma once
 
+#include <cstdint>
+#include <sys/stat.h>
+
 #include "convert/named_file.h"
 
 /// Opens a folder run's existing target to compare with: a regular file at
-/// the name (not a link), and not the source itself (source_fd). Returns the
-/// descriptor, or -1 when there is none to compare; never a message.
-int open_target_to_compare(const named_file& target, int source_fd);
+/// the name (not a link), and not the source itself (source). Returns the
+/// descriptor, with size set to the target's, or -1 when there is none to
+/// compare; never a message.
+int open_target_to_compare(const named_file& target, const struct stat& source,
+                           std::uint64_t& size);
 
 /// Whether converting the target, open as target_fd, the other way (with the
 /// run's tables, -a, -z and substitute, its untranslatable characters dropped
