@@ -1,8 +1,6 @@
-// The command line and the run from start to exit.
-//
-// The target is written under a temporary name beside it and renamed over it
-// only after a fully successful run, so an existing target is either replaced
-// whole or left as it was.
+// The command line and the run from start to exit: the options read and
+// checked, the configuration loaded, one file or a folder converted, and what
+// became of the run turned into the exit status, here alone.
 #include "convert/driver.h"
 
 #include <cerrno>

@@ -1,6 +1,8 @@
 // The state of one run: which file is the source and which the target, in
 // which format each is, their open streams and the option flags. The driver
-// sets it during start-up; the engine only reads it.
+// sets the names and flags during start-up; each file's conversion attaches
+// the streams to its own descriptors, and the reverse conversion of a round
+// trip swaps the directions for its length. The engine only reads it.
 #pragma once
 
 #include "common/byte_stream.h"
