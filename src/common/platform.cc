@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <cstdlib>
 #include <sys/resource.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/xattr.h>
@@ -118,3 +120,48 @@ void start_writeback(int fd, off_t offset, off_t count) {
     (void)count;
 #endif
 }
+
+bool syncfs_reports_errors(const char* release) {
+    char* end;
+    long major = std::strtol(release, &end, 10);
+    if (end == release || *end != '.')
+        return false;
+    const char* minor_text = end + 1;
+    long minor = std::strtol(minor_text, &end, 10);
+    if (end == minor_text)
+        return false;
+    return major > 5 || (major == 5 && minor >= 8);
+}
+
+bool batch_sync_reports_errors() {
+#ifdef __linux__
+    static const bool reports = [] {
+        utsname system;
+        return uname(&system) == 0 && syncfs_reports_errors(system.release);
+    }();
+    return reports;
+#else
+    return false;
+#endif
+}
+
+namespace {
+
+int system_sync_file_system(int fd) {
+#ifdef __linux__
+    return syncfs(fd);
+#else
+    (void)fd;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+int system_sync_file(int fd) {
+    return fsync(fd);
+}
+
+} // namespace
+
+int (*sync_file_system)(int fd) = system_sync_file_system;
+int (*sync_file)(int fd) = system_sync_file;

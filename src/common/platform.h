@@ -33,3 +33,15 @@ timespec access_time(const struct stat& status);
 /// follows through the same descriptor. Linux only (sync_file_range);
 /// elsewhere the fsync does it all.
 void start_writeback(int fd, off_t offset, off_t count);
+
+/// Whether one syncfs can stand for an fsync of every file in a batch: on
+/// Linux from 5.8, whose syncfs reports every writeback error on the file
+/// system since the descriptor it is given was opened. release is uname's.
+bool syncfs_reports_errors(const char* release);
+/// The same for the running kernel, asked once; false on other systems.
+bool batch_sync_reports_errors();
+
+/// syncfs(2) on fd's file system, and fsync(2) of fd: 0, or -1 with errno.
+/// Tests replace them to play a failing disk.
+extern int (*sync_file_system)(int fd);
+extern int (*sync_file)(int fd);

@@ -37,7 +37,7 @@ bool durable_batch::make_room() {
 void durable_batch::add(std::unique_ptr<target_file> target) {
     if (!target->is_new_file()) {
         commit();
-        commit_one(*target);
+        commit_one(*target, false);
         return;
     }
     waiting_.push_back({std::move(held_), std::move(target)});
@@ -53,17 +53,21 @@ void durable_batch::commit() {
     // takes the files together, before each is forced in turn.
     for (waiting_file& file : waiting_)
         file.target->start_writeback();
+    // A syncfs also waits for other programs' writes to the file system, as
+    // sync does; a failed one leaves each file to its own fsync.
+    bool synced = waiting_.size() > 1 && batch_sync_reports_errors() &&
+                  sync_file_system(waiting_.front().target->fd()) == 0;
     for (waiting_file& file : waiting_) {
         write_held_diagnostics(file.messages_before);
-        commit_one(*file.target);
+        commit_one(*file.target, synced);
     }
     waiting_.clear();
     write_held_diagnostics(held_);
     held_.clear();
 }
 
-void durable_batch::commit_one(target_file& target) {
-    if (target.commit() != 0)
+void durable_batch::commit_one(target_file& target, bool on_stable_storage) {
+    if (target.commit(on_stable_storage) != 0)
         ++failures_;
     else if (verbose && target.is_named())
         print_diagnostic("converted %s", target.name());

@@ -3,10 +3,15 @@
 // Forcing each new file to stable storage as soon as it is written costs a
 // disk write and flush per file. Instead each new file waits, open, in the
 // batch; when the batch is full (or the run ends) the writeback of all its
-// files is started at once, then each file is forced with fsync through the
-// descriptor that created it, so that a writeback error is reported for that
-// file alone, and renamed. The disk then takes the batch's data together,
-// and the later fsyncs find their data written already.
+// files is started at once, and one syncfs through the first file's
+// descriptor, opened before any of the batch was written, forces them all
+// with one flush, as sync does. From Linux 5.8 syncfs reports every
+// writeback error on the file system since that descriptor was opened; when
+// it reports one, each file is forced with fsync through the descriptor that
+// created it, so that the error is pinned to the file it belongs to, and
+// only those fail. Elsewhere, and on older kernels, each file is forced with
+// its own fsync. Each file is renamed only once its data is on stable
+// storage.
 //
 // Messages keep the order of the files: while a file waits, the messages of
 // the files after it are held and written after its commit's own.
@@ -46,7 +51,7 @@ class durable_batch {
     std::size_t failures() const { return failures_; }
 
   private:
-    void commit_one(target_file& target);
+    void commit_one(target_file& target, bool on_stable_storage);
 
     struct waiting_file {
         std::string messages_before;

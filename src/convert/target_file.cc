@@ -237,7 +237,7 @@ int target_file::close_in_place() {
     return -1;
 }
 
-int target_file::commit() {
+int target_file::commit(bool on_stable_storage) {
     switch (kind_) {
     case kind::NONE:
     case kind::DESCRIPTOR:
@@ -255,7 +255,7 @@ int target_file::commit() {
     // The descriptor has been open since the file was created, so fsync
     // reports any writeback error of this file, and only of this file.
     int close_error = 0;
-    if (fsync(fd_) != 0)
+    if (!on_stable_storage && sync_file(fd_) != 0)
         close_error = errno;
     if (close(fd_) != 0 && close_error == 0)
         close_error = errno;

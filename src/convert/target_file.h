@@ -80,9 +80,10 @@ class target_file {
     void start_writeback();
 
     /// Makes the written text the target: forces a new file to stable
-    /// storage, closes it and renames it over the target. Returns 0, or -1
-    /// after its message, with the new file removed and the target as it was.
-    int commit();
+    /// storage (unless its batch's syncfs did), closes it and renames it
+    /// over the target. Returns 0, or -1 after its message, with the new
+    /// file removed and the target as it was.
+    int commit(bool on_stable_storage = false);
 
     /// Gives up after a failed run: closes what was opened and removes the
     /// temporary file. Only a failed close is reported.
