@@ -315,6 +315,10 @@ TEST_F(TargetSafety, AnAccessAclIsKept) {
 TEST_F(TargetSafety, OutOfMemoryEndsCleanly) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit under the limits";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit under the limits";
+#endif
 #endif
     if (!std::string(VORBIX_TEST_EMULATOR).empty() || std::getenv("VORBIX_TEST_WRAPPER"))
         GTEST_SKIP() << "an emulator's or wrapper's own memory makes the limits meaningless";
