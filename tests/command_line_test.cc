@@ -18,6 +18,7 @@ TEST(CommandLine, LongHelpAndVersion) {
     help += "    --binary        convert binary files in folders too\n"
             "    --check         convert, write nothing, report each file\n"
             "    --keep-date     give the target the source's times\n"
+            "    --quiet         no skip lines or progress, for cron\n"
             "    --update        convert only when the target is older\n"
             "    --verbose       name the configuration and each converted file\n";
     const struct {

@@ -350,3 +350,22 @@ TEST_F(Folder, MissingTargetFolder) {
 }
 
 } // namespace
+
+namespace {
+
+// --quiet, for cron: no skip lines, but every warning and error, and the
+// count of failures.
+TEST_F(Folder, QuietKeepsWarningsAndErrors) {
+    write_file(scratch / "in/P.COM", "program");
+    write_file(scratch / "in/A.TXT.temp.9", "left");
+    write_file(scratch / "in/B.TXT", cpm_records("\x80\r\n"));
+    write_file(scratch / "in/C.TXT", cpm_records("c\r\n"));
+    make_folder("out/C.TXT");
+    run_result result = run_converter_process({"--quiet", "-c", "in", "-u", "out"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, P + "warning: in/B.TXT contains untranslateable characters\n" + P +
+                              "in/B.TXT:1:1: code 0x80\n" + P + "couldn't open out/C.TXT: " +
+                              std::strerror(EISDIR) + "\n" + P + "1 of 2 files failed\n");
+}
+
+} // namespace

@@ -69,6 +69,7 @@ const struct {
     {"--binary", &convert_binary_files, "convert binary files in folders too"},
     {"--check", &check_only, "convert, write nothing, report each file"},
     {"--keep-date", &keep_dates, "give the target the source's times"},
+    {"--quiet", &quiet, "no skip lines or progress, for cron"},
     {"--update", &update_only, "convert only when the target is older"},
     {"--verbose", &verbose, "name the configuration and each converted file"},
 };

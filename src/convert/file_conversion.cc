@@ -192,7 +192,7 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
         source_stream.drain();
         survey.finish();
         if (survey.records_after_end_mark() > 0) {
-            print_diagnostic("skipping %s: data after its ^Z", file.source.shown);
+            report_skip(file.source.shown, "data after its ^Z");
             return file_outcome::SKIPPED;
         }
     }
@@ -204,6 +204,11 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
 }
 
 } // namespace
+
+void report_skip(const char* shown, const char* reason) {
+    if (!quiet)
+        print_diagnostic("skipping %s: %s", shown, reason);
+}
 
 file_outcome convert_file(const file_to_convert& file, target_file& target) {
     bool source_is_stream;
@@ -218,7 +223,7 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         if (!source_known)
             print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
         else
-            print_diagnostic("skipping %s: not a regular file", file.source.shown);
+            report_skip(file.source.shown, "not a regular file");
         close(source_fd);
         return source_known ? file_outcome::SKIPPED : file_outcome::FAILED;
     }
@@ -234,7 +239,7 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         if (check_only) {
             outcome = check_file(file, source_fd, true);
         } else {
-            print_diagnostic("skipping %s: a binary file", file.source.shown);
+            report_skip(file.source.shown, "a binary file");
             outcome = file_outcome::SKIPPED;
         }
     } else if (check_only) {

@@ -139,7 +139,7 @@ bool same_folder(int one, const char* one_path, int other, const char* other_pat
 class progress_line {
   public:
     explicit progress_line(std::size_t total)
-        : total_(total), shown_(total > PROGRESS_FROM && isatty(STDERR_FILENO)) {}
+        : total_(total), shown_(total > PROGRESS_FROM && !quiet && isatty(STDERR_FILENO)) {}
     ~progress_line() {
         if (shown_)
             clear_status_line();
@@ -196,7 +196,7 @@ file_outcome convert_folder(const char* source_folder, const char* target_folder
         const std::string& name = names[i].name;
         std::string source_shown_name = shown_name(path_in(source_folder, name).c_str());
         if (const char* reason = reason_to_skip(names[i], sources, name.c_str(), in_place)) {
-            print_diagnostic("skipping %s: %s", source_shown_name.c_str(), reason);
+            report_skip(source_shown_name.c_str(), reason);
             continue;
         }
         std::string target_shown_name = shown_name(path_in(target_folder, name).c_str());
