@@ -161,7 +161,8 @@ TEST_F(Folder, NoProgressWhenStandardErrorIsAFile) {
     EXPECT_EQ(entries("out").size(), 150u);
 }
 
-// A folder must face a folder; the line names the folder first.
+// A folder must face a folder; the line names the folder first. A file
+// into a folder goes under its own last name, as cp puts it.
 TEST_F(Folder, FolderFacingAFileIsACommandLineError) {
     write_file(scratch / "file", "");
     const struct {
@@ -169,7 +170,6 @@ TEST_F(Folder, FolderFacingAFileIsACommandLineError) {
         std::string message;
     } cases[] = {
         {{"-c", "in", "-c", "file"}, "in is a folder, file is not"},
-        {{"-u", "file", "-u", "out"}, "out is a folder, file is not"},
         {{"-c", "in"}, "in is a folder, standard output is not"},
         {{"-u", "-", "-u", "out"}, "out is a folder, standard input is not"},
     };
@@ -178,6 +178,12 @@ TEST_F(Folder, FolderFacingAFileIsACommandLineError) {
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, P + c.message + "\n" + usage_text() + CONFIG_ERROR);
         EXPECT_EQ(read_file(scratch / "file"), "");
+    }
+    write_file(scratch / "in/NOTES.TXT", cpm_records("notes\r\n"));
+    for (const char* folder : {"out", "out/"}) {
+        run_result result = run_converter_process({"-c", "in/NOTES.TXT", "-u", folder}, options);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(read_file(scratch / "out/NOTES.TXT"), "notes\n");
     }
 }
 

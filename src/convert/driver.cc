@@ -42,6 +42,8 @@ struct command_line {
     bool folders = false;
     /// The target folder does not exist yet and is made for the run.
     bool make_target_folder = false;
+    /// A file converted into a folder: the folder and the file's last name.
+    std::string target_in_folder;
     bool seen[256] = {};
 };
 
@@ -231,6 +233,19 @@ int read_command_line(int argc, char* argv[], command_line& line) {
     // folder is made once the configuration has been read.
     bool source_folder = !source_is_stdin && is_folder(source_name);
     bool target_folder = !target_is_stdout && is_folder(target_name);
+    // A file into a folder goes under its own last name, as cp puts it.
+    if (!source_folder && !source_is_stdin && target_folder) {
+        std::string source = source_name;
+        while (source.size() > 1 && source.back() == '/')
+            source.pop_back();
+        std::string last = source.substr(source.rfind('/') + 1);
+        line.target_in_folder = target_name;
+        if (line.target_in_folder.back() != '/')
+            line.target_in_folder += '/';
+        line.target_in_folder += last;
+        target_name = line.target_in_folder.c_str();
+        target_folder = false;
+    }
     if (source_folder && !target_is_stdout && is_missing(target_name)) {
         line.make_target_folder = true;
         target_folder = true;
