@@ -17,6 +17,7 @@ TEST(CommandLine, LongHelpAndVersion) {
         help.erase(at, P.size());
     help += "    --binary        convert binary files in folders too\n"
             "    --check         convert, write nothing, report each file\n"
+            "    --crlf          host text going to CP/M has CR LF line ends\n"
             "    --keep-date     give the target the source's times\n"
             "    --quiet         no skip lines or progress, for cron\n"
             "    --update        convert only when the target is older\n"

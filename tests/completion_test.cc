@@ -48,9 +48,9 @@ TEST(Completion, OffersOptionsAndFileNames) {
     write_file(scratch / "files/a.cpm", "");
     write_file(scratch / "files/b.txt", "");
     const completion_case cases[] = {
-        {"vorbix-convert -", "--binary\n--check\n--help\n--keep-date\n--quiet\n--update\n--verbose\n--version\n-a\n-c\n-e\n-f\n-h\n-i\n-u\n-z\n"},
-        {"vorbix-convert --", "--binary\n--check\n--help\n--keep-date\n--quiet\n--update\n--verbose\n--version\n"},
-        {"vorbix-convert -a --", "--binary\n--check\n--keep-date\n--quiet\n--update\n--verbose\n"},
+        {"vorbix-convert -", "--binary\n--check\n--crlf\n--help\n--keep-date\n--quiet\n--update\n--verbose\n--version\n-a\n-c\n-e\n-f\n-h\n-i\n-u\n-z\n"},
+        {"vorbix-convert --", "--binary\n--check\n--crlf\n--help\n--keep-date\n--quiet\n--update\n--verbose\n--version\n"},
+        {"vorbix-convert -a --", "--binary\n--check\n--crlf\n--keep-date\n--quiet\n--update\n--verbose\n"},
         {"vorbix-convert -c ''", "a.cpm\nb.txt\n"},
         {"vorbix-convert -f a", "a.cpm\n"},
         {"vorbix-convert -c a.cpm -u ''", "-\na.cpm\nb.txt\n"},

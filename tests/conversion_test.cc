@@ -244,16 +244,23 @@ const conversion_case CONVERSIONS[] = {
     // A CR LF pair is warned about once, at the first CR, after the other
     // warnings; the bytes stay as they are.
     {"HostCrLfBecomesCrCrLf", format::host, format::cpm, {}, "A\r\n", "A\r\r\n" + fill(124),
-     P + "warning: $SRC:1:2: line ends in CR LF, which become CR CR LF\n"},
+     P + "warning: $SRC:1:2: line ends in CR LF, which become CR CR LF (use --crlf for DOS text)\n"},
     {"HostCrLfOnceAtTheFirst", format::host, format::cpm, {}, "ab\r\r\ncd\r\ne\r\n",
      "ab\r\r\r\ncd\r\r\ne\r\r\n" + fill(113),
-     P + "warning: $SRC:1:4: line ends in CR LF, which become CR CR LF\n"},
+     P + "warning: $SRC:1:4: line ends in CR LF, which become CR CR LF (use --crlf for DOS text)\n"},
     {"HostCrLfNotUnderI", format::host, format::cpm, {"-i"}, "\xc3\xa9\r\n", "\r\r\n" + fill(125)},
+    // --crlf: DOS text, CR LF one line end; a CR without an LF stays a CR,
+    // also at the end and before another CR; CP/M sources do not change.
+    {"CrlfOneLineEnd", format::host, format::cpm, {"--crlf"}, "ab\r\ncd\r\n", "ab\r\ncd\r\n" + fill(120)},
+    {"CrlfLoneCrs", format::host, format::cpm, {"--crlf"}, "a\rb\r\r\nc\r", "a\rb\r\r\nc\r" + fill(120)},
+    {"CrlfWithoutLfs", format::host, format::cpm, {"--crlf"}, "a\n\xc3\xa9\r\n", "a\r\n\r\n" + fill(123),
+     P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:2:1: U+00E9\n"},
+    {"CrlfNoEffectOnCpm", format::cpm, format::host, {"--crlf"}, "a\r\r\n", "a\r\n"},
     {"HostCrLfAfterTheOtherWarnings", format::host, format::cpm, {}, "\xc3\xa9\x1a\r\n",
      "\x1a\r\r\n" + fill(124),
      P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:1:1: U+00E9\n" + P +
          "warning: $SRC:1:2: text goes on after a ^Z, where CP/M programs stop reading\n" + P +
-         "warning: $SRC:1:3: line ends in CR LF, which become CR CR LF\n"},
+         "warning: $SRC:1:3: line ends in CR LF, which become CR CR LF (use --crlf for DOS text)\n"},
     {"Host127Bytes",
      format::host,
      format::cpm,

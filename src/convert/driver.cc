@@ -70,6 +70,7 @@ const struct {
 } LONG_OPTIONS[] = {
     {"--binary", &convert_binary_files, "convert binary files in folders too"},
     {"--check", &check_only, "convert, write nothing, report each file"},
+    {"--crlf", &crlf_line_ends, "host text going to CP/M has CR LF line ends"},
     {"--keep-date", &keep_dates, "give the target the source's times"},
     {"--quiet", &quiet, "no skip lines or progress, for cron"},
     {"--update", &update_only, "convert only when the target is older"},

@@ -517,7 +517,9 @@ void convert_host_to_cpm() {
     bool plain_text_is_itself =
         plain_text_maps_to_itself([&low_codes](int c) { return low_codes[c] == c; });
     // Blocks need every character below U+0080 to be its own code.
-    bool blocks_apply = true;
+    // The block loop writes every CR as it stands: DOS line ends, whose CR
+    // waits for the next character, go through the character loop.
+    bool blocks_apply = !crlf_line_ends;
     for (int c = 0; c < 0x80; ++c)
         blocks_apply = blocks_apply && low_codes[c] == c;
     two_byte_codes two_byte;
@@ -525,6 +527,7 @@ void convert_host_to_cpm() {
     end_mark_record& end_mark = record.end_mark;
     std::uint64_t characters = 0; // read so far: the offset of the next one
     bool after_cr = false;        // the last character was a CR
+    bool held_cr = false;         // --crlf: that CR is not written yet
     wchar_t c;
     for (;;) {
         // After a ^Z every character is looked at, for the warning; after a
@@ -537,7 +540,7 @@ void convert_host_to_cpm() {
             }
         }
         // A run of plain ASCII text in UTF-8 is the same run of CP/M codes.
-        if (plain_text_is_itself && input.at_utf8_boundary()) {
+        if (plain_text_is_itself && !held_cr && input.at_utf8_boundary()) {
             std::size_t length = source_stream.available();
             if (length > WRITE_BUFFER_SIZE / 2)
                 length = WRITE_BUFFER_SIZE / 2;
@@ -552,7 +555,11 @@ void convert_host_to_cpm() {
                     end_mark.text_follows = true;
             }
         }
-        if (!input.next(c))
+        bool more = input.next(c);
+        // A held CR that no LF follows is a character after all.
+        if (held_cr && (!more || c != L'\n'))
+            target_stream.put(static_cast<unsigned char>(low_codes[CPM_CR]));
+        if (!more)
             return;
         std::uint64_t offset = characters++;
         if (c == static_cast<wchar_t>(CPM_END_MARK)) {
@@ -564,18 +571,21 @@ void convert_host_to_cpm() {
             end_mark.text_follows = true;
         }
         if (c == L'\n') {
-            if (after_cr) {
+            if (after_cr && !held_cr) {
                 carriage_return_record& pairs = record.line_ends_with_cr;
                 if (pairs.count++ == 0)
                     pairs.first = record.lines.position_of(offset - 1);
             }
-            after_cr = false;
+            after_cr = held_cr = false;
             record.lines.line_feed_at(offset);
             target_stream.put(CPM_CR);
             target_stream.put(CPM_LF);
             continue;
         }
         after_cr = c == L'\r';
+        held_cr = after_cr && crlf_line_ends;
+        if (held_cr)
+            continue;
         auto value = static_cast<std::uint32_t>(c);
         int code = value < CPM_CODE_COUNT ? low_codes[value] : host_to_cpm_char(c);
         if (code < 0)
@@ -853,7 +863,9 @@ int run_conversion(const char* source, const char* write_name) {
     const carriage_return_record& pairs = record.line_ends_with_cr;
     if (pairs.count > 0 && !ignore_unconvertible && !source_stream.failed() &&
         !target_stream.failed())
-        print_diagnostic("warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF", source,
+        print_diagnostic("warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF "
+                         "(use --crlf for DOS text)",
+                         source,
                          static_cast<unsigned long>(pairs.first.line),
                          static_cast<unsigned long>(pairs.first.column));
     return result;

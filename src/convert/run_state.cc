@@ -26,6 +26,7 @@ void set_closed_at_start(int fd) {
 bool convert_binary_files;
 bool check_only;
 bool quiet;
+bool crlf_line_ends;
 bool update_only;
 bool keep_dates;
 bool verbose;
@@ -39,7 +40,7 @@ void reset_run_state_for_testing() {
     source_is_stdin = source_is_host = false;
     target_is_stdout = target_is_host = false;
     always_terminate = ignore_unconvertible = unconvertible_is_error = false;
-    convert_binary_files = check_only = quiet = update_only = keep_dates = verbose = false;
+    convert_binary_files = check_only = quiet = crlf_line_ends = update_only = keep_dates = verbose = false;
     for (bool& closed : standard_descriptor_closed)
         closed = false;
     source_stream.attach(-1);

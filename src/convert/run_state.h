@@ -35,6 +35,8 @@ extern bool convert_binary_files;
 /// --check: every conversion runs, nothing is written, and each file gets a
 /// line on standard output.
 extern bool check_only;
+/// --crlf: in host text going to CP/M, CR LF is one line end (DOS text).
+extern bool crlf_line_ends;
 /// --quiet: no skip lines and no progress line.
 extern bool quiet;
 /// --update: a file whose target is at least as new as its source is left.
