@@ -128,10 +128,22 @@ bool is_in_device_folder(int dir, const char* path) {
     static const bool have_devices = stat("/dev", &devices) == 0;
     if (!have_devices)
         return false;
+    // A folder run asks for every file of its one held folder: the answer
+    // for a name directly in it is worked out once.
+    static int asked_folder = AT_FDCWD;
+    static bool answer = false;
+    bool in_held_folder = dir != AT_FDCWD && std::strchr(path, '/') == nullptr;
+    if (in_held_folder && dir == asked_folder)
+        return answer;
     std::string folder = path;
     std::size_t slash = folder.rfind('/');
     folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
     struct stat status;
-    return fstatat(dir, folder.c_str(), &status, 0) == 0 && status.st_dev == devices.st_dev &&
-           status.st_ino == devices.st_ino;
+    bool in_devices = fstatat(dir, folder.c_str(), &status, 0) == 0 &&
+                      status.st_dev == devices.st_dev && status.st_ino == devices.st_ino;
+    if (in_held_folder) {
+        asked_folder = dir;
+        answer = in_devices;
+    }
+    return in_devices;
 }
