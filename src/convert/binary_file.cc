@@ -54,7 +54,7 @@ char upper(char c) {
 
 // The controls that text holds: BS, TAB, LF, VT, FF, CR (0x08 to 0x0D), ESC
 // and ^Z.
-bool is_text_control(unsigned char byte) {
+constexpr bool is_text_control(unsigned char byte) {
     return (byte >= 0x08 && byte <= 0x0D) || byte == ESC || byte == CPM_END_MARK;
 }
 
@@ -81,35 +81,59 @@ bool has_binary_file_type(const std::string& path) {
     return false;
 }
 
+namespace {
+
+// Rule 2's suspects among the bytes, NULs aside: one for each control that
+// text does not hold.
+struct suspect_table {
+    unsigned char of[256] = {};
+    constexpr suspect_table() {
+        for (int byte = 1; byte < 0x20; ++byte)
+            of[byte] = is_text_control(static_cast<unsigned char>(byte)) ? 0 : 1;
+    }
+};
+constexpr suspect_table SUSPECT;
+
+// The suspects among bytes that hold no NUL, without a branch: a table
+// lookup a byte, so that the look costs little beside the conversion.
+std::size_t count_suspects(const unsigned char* bytes, const unsigned char* end) {
+    std::size_t suspects = 0;
+    for (; bytes != end; ++bytes)
+        suspects += SUSPECT.of[*bytes];
+    return suspects;
+}
+
+} // namespace
+
 bool has_binary_bytes(const unsigned char* bytes, std::size_t count, bool whole) {
     const unsigned char* end = bytes + count;
     const void* mark = std::memchr(bytes, CPM_END_MARK, count);
     const unsigned char* text_end = mark ? static_cast<const unsigned char*>(mark) : end;
-    std::size_t suspects = 0, counted = 0;
-    for (const unsigned char* at = bytes; at != end;) {
-        unsigned char byte = *at;
-        if (byte == NUL) {
-            const unsigned char* run = at;
-            while (at != end && *at == NUL)
-                ++at;
-            std::size_t length = static_cast<std::size_t>(at - run);
-            bool fill = (at == end && whole) || (at != end && *at == CPM_END_MARK);
-            bool padding = (run != bytes && is_line_end(run[-1])) || (at != end && is_line_end(*at));
-            if (fill || padding)
-                continue;
-            if (run < text_end)
-                return true;
-            suspects += length;
-            counted += length;
+    // The ^Z that ends the text and the fill after it say nothing either way.
+    std::size_t end_marks = 0;
+    for (const unsigned char* at = text_end; at != end; ++at)
+        end_marks += *at == CPM_END_MARK;
+    std::size_t suspects = 0, counted = count - end_marks;
+    const unsigned char* at = bytes;
+    // Text mostly holds no NUL at all: the runs between NULs are counted
+    // whole, and each run of NULs is judged on its own.
+    while (const void* found = std::memchr(at, NUL, static_cast<std::size_t>(end - at))) {
+        const unsigned char* run = static_cast<const unsigned char*>(found);
+        suspects += count_suspects(at, run);
+        at = run;
+        while (at != end && *at == NUL)
+            ++at;
+        std::size_t length = static_cast<std::size_t>(at - run);
+        bool fill = (at == end && whole) || (at != end && *at == CPM_END_MARK);
+        bool padding = (run != bytes && is_line_end(run[-1])) || (at != end && is_line_end(*at));
+        if (fill || padding) {
+            counted -= length;
             continue;
         }
-        ++at;
-        // The ^Z fill after the text says nothing either way.
-        if (byte == CPM_END_MARK && at > text_end)
-            continue;
-        ++counted;
-        if (byte < 0x20 && !is_text_control(byte))
-            ++suspects;
+        if (run < text_end)
+            return true;
+        suspects += length;
     }
+    suspects += count_suspects(at, end);
     return suspects * SUSPECTS_ONE_IN > counted;
 }

@@ -49,13 +49,18 @@ int open_source(const file_to_convert& file, bool& is_stream) {
 }
 
 // Whether the open source, at the start of the source stream, has the
-// first bytes of a binary file. A read error is not held against it; the
-// conversion reports it.
-bool has_binary_start() {
-    source_stream.fill_to(BINARY_WINDOW);
+// first bytes of a binary file. A regular file is read as far as its size,
+// which tells whether the window holds all of it, without a read more to
+// meet the end (a CP/M conversion stops at the ^Z and never makes that
+// read). A read error is not held against it; the conversion reports it.
+bool has_binary_start(const struct stat* source) {
+    bool sized = source && S_ISREG(source->st_mode);
+    auto size = sized ? static_cast<std::uint64_t>(source->st_size) : 0;
+    source_stream.fill_to(sized && size < BINARY_WINDOW ? static_cast<std::size_t>(size)
+                                                        : BINARY_WINDOW);
+    bool whole = source_stream.at_end() || (sized && source_stream.available() == size);
     return !source_stream.failed() &&
-           has_binary_bytes(source_stream.data(), source_stream.available(),
-                            source_stream.at_end());
+           has_binary_bytes(source_stream.data(), source_stream.available(), whole);
 }
 
 // Messages held back while it is not known whether a file is left alone:
@@ -235,7 +240,7 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
     file_outcome outcome = file_outcome::FAILED;
     if (!binary && update_only && source_known && is_up_to_date(file, source_status)) {
         outcome = file_outcome::SKIPPED;
-    } else if (binary || (look && has_binary_start())) {
+    } else if (binary || (look && has_binary_start(source_known ? &source_status : nullptr))) {
         if (check_only) {
             outcome = check_file(file, source_fd, true);
         } else {
