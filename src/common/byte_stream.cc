@@ -54,7 +54,7 @@ void byte_reader::attach(int fd) {
     fd_ = fd;
     observer_ = nullptr;
     at_end_ = false;
-    end_pending_ = false;
+    unannounced_ = false;
     failed_ = false;
     error_number_ = 0;
     start_ = end_ = 0;
@@ -64,17 +64,13 @@ void byte_reader::fill_to(std::size_t count) {
     while (available() < count && end_ < STREAM_BUFFER_SIZE && fill()) {
     }
     // The bytes read are still to be handed over by the next fill(), which
-    // would otherwise see only the end.
-    if (at_end_ && available() > 0) {
-        at_end_ = false;
-        end_pending_ = true;
-    }
+    // would otherwise look only for more, and may meet the end.
+    unannounced_ = available() > 0;
 }
 
 bool byte_reader::fill() {
-    if (end_pending_) {
-        end_pending_ = false;
-        at_end_ = true;
+    if (unannounced_) {
+        unannounced_ = false;
         return true;
     }
     if (at_end_ || failed_)

@@ -34,7 +34,7 @@ class byte_reader {
     /// the input before anyone consumes it.
     void fill_to(std::size_t count);
     /// Whether the end of the input has been read.
-    bool at_end() const { return at_end_ || end_pending_; }
+    bool at_end() const { return at_end_; }
 
     /// Sets the error indicator: reading ends as if at the end of input.
     void fail(int error_number);
@@ -58,8 +58,9 @@ class byte_reader {
   private:
     int fd_ = -1;
     bool at_end_ = false;
-    /// fill_to met the end: the next fill() still hands over what it read.
-    bool end_pending_ = false;
+    /// fill_to read bytes that the next fill() still hands over, also at the
+    /// end of the input.
+    bool unannounced_ = false;
     bool failed_ = false;
     observer observer_ = nullptr;
     void* observer_context_ = nullptr;

@@ -74,6 +74,33 @@ TEST(ByteWriter, ReportsAFailedWriteWithoutItsBytes) {
     close(read_only);
 }
 
+// A look at the start with fill_to leaves every byte to the reader's next
+// fill(), whether the look stopped short of the end, at it, or past a
+// buffer's worth.
+TEST(ByteReader, WhatFillToReadIsStillHandedOver) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{10}, STREAM_BUFFER_SIZE + 5}) {
+        for (std::size_t look : {std::size_t{5}, std::size_t{10}, STREAM_BUFFER_SIZE}) {
+            SCOPED_TRACE(std::to_string(size) + " bytes, a look at " + std::to_string(look));
+            FILE* file = std::tmpfile();
+            std::string text = pattern(size);
+            std::fwrite(text.data(), 1, text.size(), file);
+            std::fflush(file);
+            std::rewind(file);
+            static byte_reader reader;
+            reader.attach(fileno(file));
+            reader.fill_to(look);
+            EXPECT_EQ(reader.at_end(), size < look);
+            std::string back;
+            while (reader.fill()) {
+                back.append(reinterpret_cast<const char*>(reader.data()), reader.available());
+                reader.consume(reader.available());
+            }
+            EXPECT_EQ(back, text);
+            std::fclose(file);
+        }
+    }
+}
+
 struct deferred_case {
     const char* name;
     std::size_t size;    ///< of the text written
