@@ -286,7 +286,9 @@ std::string reference_messages(const reference_result& r) {
     if (r.line_ends_with_cr > 0 && !ignore_unconvertible && !r.read_error && !r.write_error) {
         char warning[160];
         std::snprintf(warning, sizeof warning,
-                      "warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF", SOURCE,
+                      "warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF "
+                      "(use --crlf for DOS text)",
+                      SOURCE,
                       r.cr_line, r.cr_column);
         line(warning);
     }
