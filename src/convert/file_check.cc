@@ -28,11 +28,9 @@ enum class target_word { NONE, NEW, DIFFERS, SAME, NOT_REPLACEABLE, NOT_REGULAR,
 // Whether the run could make a new file where the target is: its folder
 // takes new names (or is still to be made), and is not /dev.
 bool can_be_replaced(const named_file& target) {
-    std::string folder = target.path;
-    std::size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
     // A folder that does not exist yet is made by the run.
-    return (faccessat(target.folder, folder.c_str(), W_OK | X_OK, 0) == 0 || errno == ENOENT) &&
+    return (faccessat(target.folder, folder_of(target.path).c_str(), W_OK | X_OK, 0) == 0 ||
+            errno == ENOENT) &&
            !is_in_device_folder(target.folder, target.path);
 }
 

@@ -77,6 +77,11 @@ int descriptor_of_form(const std::string& path) {
 
 } // namespace
 
+std::string folder_of(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 int descriptor_named_by(const char* name) {
     if (*name == '\0')
         return -1;
@@ -88,9 +93,8 @@ int descriptor_named_by(const char* name) {
         // The folder resolved, so that "/dev/../dev/stdin" or "fd/0" from
         // /dev is seen for what it is.
         std::size_t slash = path.rfind('/');
-        std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
         std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-        char* resolved = realpath(folder.c_str(), nullptr);
+        char* resolved = realpath(folder_of(path).c_str(), nullptr);
         if (!resolved)
             return -1;
         std::string in_folder = resolved;
@@ -135,11 +139,8 @@ bool is_in_device_folder(int dir, const char* path) {
     bool in_held_folder = dir != AT_FDCWD && std::strchr(path, '/') == nullptr;
     if (in_held_folder && dir == asked_folder)
         return answer;
-    std::string folder = path;
-    std::size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
     struct stat status;
-    bool in_devices = fstatat(dir, folder.c_str(), &status, 0) == 0 &&
+    bool in_devices = fstatat(dir, folder_of(path).c_str(), &status, 0) == 0 &&
                       status.st_dev == devices.st_dev && status.st_ino == devices.st_ino;
     if (in_held_folder) {
         asked_folder = dir;

@@ -3,6 +3,8 @@
 // never created, replaced or renamed, however the name is spelled.
 #pragma once
 
+#include <string>
+
 /// The descriptor that name stands for, else -1. The forms are /dev/stdin,
 /// /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N and
 /// /proc/PID/fd/N, after repeated slashes and "." components are taken out;
@@ -15,6 +17,10 @@ int descriptor_named_by(const char* name);
 /// (shown names it) when it names a standard stream that was closed when
 /// the run began, or a descriptor that is not open.
 int find_named_stream(const char* shown, const char* name, int& fd);
+
+/// The folder that holds path, as a name to open: "." for a name alone,
+/// "/" for a name directly under the root.
+std::string folder_of(const std::string& path);
 
 /// Whether the folder that holds path (relative to the folder open as dir,
 /// or AT_FDCWD) is /dev, where nothing is ever created or renamed.
