@@ -326,7 +326,7 @@ TEST_F(SpecialTarget, FifoIsWrittenInPlace) {
     ASSERT_EQ(mkfifo((scratch / "fifo").c_str(), 0666), 0);
     // A reader holds the FIFO open, so the converter's open does not block;
     // what it writes is drained after the run (it fits the pipe buffer).
-    int reader = open((scratch / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    int reader = open((scratch / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     run_result result = run_converter_process({"-u", "in.txt", "-c", "fifo"}, options);
     char buffer[512];

@@ -64,6 +64,18 @@ bool file_exists(const std::string& path) {
            std::filesystem::file_type::not_found;
 }
 
+running_converter::running_converter(running_converter&& other) noexcept
+    : pid(other.pid), capture(std::move(other.capture)), capture_stdout(other.capture_stdout) {
+    other.pid = 0;
+}
+
+running_converter::~running_converter() {
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
 running_converter start_converter_process(const std::vector<std::string>& args,
                                           const run_options& options) {
     running_converter running;
@@ -144,6 +156,7 @@ run_result wait_converter_process(running_converter& running) {
     waitpid(running.pid, &wait_status, 0);
     run_result result;
     result.pid = running.pid;
+    running.pid = 0;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     if (running.capture_stdout)
         result.out = read_file(*running.capture / "stdout");

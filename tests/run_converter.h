@@ -63,7 +63,14 @@ struct run_result {
 run_result run_converter_process(const std::vector<std::string>& args, const run_options& options);
 
 /// A converter started by start_converter_process, not yet waited for.
+/// One that a failed assertion leaves unwaited is killed and reaped as it
+/// goes, so that no converter outlives its test, blocked at a FIFO.
 struct running_converter {
+    running_converter() = default;
+    running_converter(running_converter&& other) noexcept;
+    running_converter& operator=(running_converter&&) = delete;
+    ~running_converter();
+
     pid_t pid = 0;
     std::unique_ptr<scratch_dir> capture;
     bool capture_stdout = true;

@@ -230,13 +230,13 @@ TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
         write_file(scratch / "in/c", std::string(1 << 20, 'x'));
         ASSERT_EQ(unlink((scratch / "out/c").c_str()), 0);
         ASSERT_EQ(mkfifo((scratch / "out/c").c_str(), 0666), 0);
-        int reader = open((scratch / "out/c").c_str(), O_RDONLY | O_NONBLOCK);
+        int reader = open((scratch / "out/c").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(reader, 0);
         run_options options;
         options.working_dir = scratch.path();
         running_converter running = start_converter_process({"-u", "in", "-u", "out"}, options);
         std::string waiting = scratch / ("out/b.temp." + std::to_string(running.pid));
-        for (int tries = 0; tries < 500 && !file_exists(waiting); ++tries)
+        for (int tries = 0; tries < 3000 && !file_exists(waiting); ++tries)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(file_exists(waiting));
         kill(running.pid, signal_number);
