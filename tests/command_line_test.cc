@@ -16,6 +16,8 @@ TEST(CommandLine, LongHelpAndVersion) {
     for (std::size_t at; (at = help.find(P)) != std::string::npos;)
         help.erase(at, P.size());
     help += "    --binary        convert binary files in folders too\n"
+            "    --charset NAME  translate through set NAME (--charsets lists them)\n"
+            "    --charsets      list the character sets by name, and exit\n"
             "    --check         convert, write nothing, report each file\n"
             "    --crlf          host text going to CP/M has CR LF line ends\n"
             "    --keep-date     give the target the source's times\n"

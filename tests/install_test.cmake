@@ -23,4 +23,12 @@ file(READ "${SOURCE_DIR}/examples/hello.txt" expected)
 if(NOT result EQUAL 0 OR NOT converted STREQUAL expected)
   message(FATAL_ERROR "the installed program converted hello.cpm to:\n${converted}")
 endif()
+# The national sets, found by name beside the installed program.
+file(WRITE "${PREFIX}/letter.cpm" "Gr}~e\r\n")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env LC_ALL=C.UTF-8
+                        ${EMULATOR} "${PREFIX}/bin/vorbix-convert" --charset iso646-de -c "${PREFIX}/letter.cpm"
+                OUTPUT_VARIABLE converted RESULT_VARIABLE result)
+if(NOT result EQUAL 0 OR NOT converted STREQUAL "Grüße\n")
+  message(FATAL_ERROR "the installed program gave with --charset iso646-de:\n${converted}")
+endif()
 file(REMOVE_RECURSE "${PREFIX}")

@@ -89,6 +89,10 @@ void fill_charset_table(charset_entries& table, int column) {
     build_reverse_index(table, index_of(table));
 }
 
+void reindex_charset_table(charset_entries& table) {
+    build_reverse_index(table, index_of(table));
+}
+
 int cpm_to_host_char(int code) {
     if (is_control_code(static_cast<std::uint32_t>(code)))
         return code;

@@ -24,6 +24,10 @@ extern wchar_t* unprintable_char;
 /// Afterwards the table is taken as final and the reverse lookup indexes it.
 void fill_charset_table(charset_entries& table, int column);
 
+/// Takes table as final again once its entries have been replaced: the
+/// reverse lookup indexes it anew.
+void reindex_charset_table(charset_entries& table);
+
 /// The host character for a CP/M code (0..255), or -1 when it has none.
 /// Codes 0-31 and 127 pass through unchanged.
 int cpm_to_host_char(int code);

@@ -12,6 +12,14 @@
 #ifdef __linux__
 #include <sys/xattr.h>
 #endif
+#ifdef __APPLE__
+#include <mach-o/dyld.h>
+#endif
+#ifdef __FreeBSD__
+#include <sys/sysctl.h>
+#endif
+#include <climits>
+#include <cstring>
 
 namespace {
 
@@ -165,3 +173,26 @@ int system_sync_file(int fd) {
 
 int (*sync_file_system)(int fd) = system_sync_file_system;
 int (*sync_file)(int fd) = system_sync_file;
+
+std::string program_file(const char* argv0) {
+    char found[PATH_MAX] = "";
+#if defined(__linux__)
+    ssize_t size = readlink("/proc/self/exe", found, sizeof found - 1);
+    found[size > 0 ? size : 0] = '\0';
+#elif defined(__APPLE__)
+    uint32_t size = sizeof found;
+    if (_NSGetExecutablePath(found, &size) != 0)
+        found[0] = '\0';
+#elif defined(__FreeBSD__)
+    int name[] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
+    std::size_t size = sizeof found;
+    if (sysctl(name, 4, found, &size, nullptr, 0) != 0)
+        found[0] = '\0';
+#endif
+    if (found[0] == '\0' && argv0 && std::strchr(argv0, '/'))
+        std::snprintf(found, sizeof found, "%s", argv0);
+    char resolved[PATH_MAX];
+    if (found[0] == '\0' || !realpath(found, resolved))
+        return found;
+    return resolved;
+}

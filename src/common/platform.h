@@ -45,3 +45,8 @@ bool batch_sync_reports_errors();
 /// Tests replace them to play a failing disk.
 extern int (*sync_file_system)(int fd);
 extern int (*sync_file)(int fd);
+
+/// The program's own file, links resolved, for what is installed beside it:
+/// the kernel's answer on Linux, macOS and FreeBSD, else argv0 when it holds
+/// a slash. Empty when it cannot be told.
+std::string program_file(const char* argv0);

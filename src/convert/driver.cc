@@ -18,6 +18,9 @@
 #include "common/checked_alloc.h"
 #include "common/diagnostic.h"
 #include "config/loader.h"
+#include "config/named_charsets.h"
+#include "config/settings.h"
+#include "convert/drive_names.h"
 #include "convert/file_conversion.h"
 #include "convert/folder_conversion.h"
 #include "convert/interrupt_cleanup.h"
@@ -36,14 +39,24 @@ constexpr char OPTION_STRING[] = "ac:ef:iu:z";
 
 // The options and their state for one run.
 struct command_line {
+    /// argv[0], which finds the set files when the system cannot say where
+    /// the program is.
+    const char* argv0 = nullptr;
     const char* config_file_arg = nullptr;
+    /// --charset NAME: the set the run translates through.
+    const char* charset_name = nullptr;
+    /// --charsets: the sets listed, nothing converted.
+    bool list_charsets = false;
     bool cmdline_error = false;
     /// Source and target are folders.
     bool folders = false;
     /// The target folder does not exist yet and is made for the run.
     bool make_target_folder = false;
-    /// A file converted into a folder: the folder and the file's last name.
-    std::string target_in_folder;
+    /// Source and target as the command line names them, through a drive
+    /// letter or not; source_name and target_name become their host paths.
+    drive_name source, target;
+    /// The names messages give: as the command line gave them.
+    std::string source_shown, target_shown;
     bool seen[256] = {};
 };
 
@@ -61,14 +74,19 @@ constexpr const char* USAGE_LINES[] = {
     "if <source> resp. <target> is omitted, \"-u -\"  is assumed",
 };
 
-// The long options, each a flag; they go among the short options, before the
-// source and target. --help lists them after the usage text.
+// The long options; they go among the short options, before the source and
+// target. Each sets its flag, but for the two that the command line keeps,
+// --charset and --charsets. One with a value takes the next word. --help lists
+// them after the usage text.
 const struct {
     const char* word;
     bool* flag;
     const char* help;
+    const char* value = nullptr;
 } LONG_OPTIONS[] = {
     {"--binary", &convert_binary_files, "convert binary files in folders too"},
+    {"--charset", nullptr, "translate through set NAME (--charsets lists them)", "NAME"},
+    {"--charsets", nullptr, "list the character sets by name, and exit"},
     {"--check", &check_only, "convert, write nothing, report each file"},
     {"--crlf", &crlf_line_ends, "host text going to CP/M has CR LF line ends"},
     {"--keep-date", &keep_dates, "give the target the source's times"},
@@ -98,8 +116,12 @@ int print_help() {
     std::printf("usage: %s [ <options> ] [ <source> [ <target> ] ]\n", program_name);
     for (const char* line : USAGE_LINES)
         std::printf("%s\n", line);
-    for (const auto& option : LONG_OPTIONS)
-        std::printf("    %-16s%s\n", option.word, option.help);
+    for (const auto& option : LONG_OPTIONS) {
+        std::string word = option.word;
+        if (option.value)
+            word = word + " " + option.value;
+        std::printf("    %-16s%s\n", word.c_str(), option.help);
+    }
     return finish_standard_output();
 }
 
@@ -148,16 +170,32 @@ void take_file_option(command_line& line, int option, const char* argument) {
     }
 }
 
-// A word that begins with "--" and goes on, where an option may stand.
-void take_long_option(command_line& line, const char* word) {
+// A word that begins with "--" and goes on, where an option may stand, and
+// for --charset its value, the next word; returns the index past them.
+int take_long_option(command_line& line, int argc, char* argv[], int at) {
+    const char* word = argv[at];
+    if (std::strcmp(word, "--charset") == 0) {
+        if (at + 1 == argc) {
+            print_diagnostic("option --charset needs the name of a set");
+            line.cmdline_error = true;
+            return at + 1;
+        }
+        line.charset_name = argv[at + 1];
+        return at + 2;
+    }
+    if (std::strcmp(word, "--charsets") == 0) {
+        line.list_charsets = true;
+        return at + 1;
+    }
     for (const auto& option : LONG_OPTIONS) {
-        if (std::strcmp(word, option.word) == 0) {
+        if (option.flag && std::strcmp(word, option.word) == 0) {
             *option.flag = true;
-            return;
+            return at + 1;
         }
     }
     print_diagnostic("invalid option %s", word);
     line.cmdline_error = true;
+    return at + 1;
 }
 
 // Whether name does not exist, so that a folder run may make it.
@@ -175,7 +213,7 @@ int read_command_line(int argc, char* argv[], command_line& line) {
         // getopt knows no long options; between two of its words one is taken
         // here. A word it is inside of, or has taken as an argument, is past.
         while (optind < argc && std::strncmp(argv[optind], "--", 2) == 0 && argv[optind][2] != '\0')
-            take_long_option(line, argv[optind++]);
+            optind = take_long_option(line, argc, argv, optind);
         if ((option = getopt(argc, argv, OPTION_STRING)) == -1)
             break;
         switch (option) {
@@ -230,37 +268,70 @@ int read_command_line(int argc, char* argv[], command_line& line) {
         print_diagnostic("options -i and -e are mutually exclusive");
         wrong = true;
     }
+    if (!wrong)
+        return 0;
+    print_usage();
+    print_diagnostic("command line or configuration error");
+    return -1;
+}
+
+// The source and target resolved through their drive letters, and whether
+// the run is one of folders; once the configuration, which defines the
+// drives, has been read. Returns 0, or -1 after the usage text and the error
+// line.
+int settle_names(command_line& line) {
+    if (!source_is_stdin) {
+        line.source = resolve_drive_name(source_name);
+        line.source_shown = shown_name(source_name);
+        source_name = line.source.path.c_str();
+    } else {
+        line.source_shown = source_name;
+    }
+    if (!target_is_stdout) {
+        line.target = resolve_drive_name(target_name);
+        line.target_shown = shown_name(target_name);
+        target_name = line.target.path.c_str();
+    } else {
+        line.target_shown = target_name;
+    }
     // A folder on one side needs a folder on the other; a missing target
     // folder is made once the configuration has been read.
     bool source_folder = !source_is_stdin && is_folder(source_name);
     bool target_folder = !target_is_stdout && is_folder(target_name);
-    // A file into a folder goes under its own last name, as cp puts it.
+    // A file into a folder goes under its own last name, as cp puts it; into
+    // a drive, under the name of a file already there in another case.
     if (!source_folder && !source_is_stdin && target_folder) {
         std::string source = source_name;
         while (source.size() > 1 && source.back() == '/')
             source.pop_back();
         std::string last = source.substr(source.rfind('/') + 1);
-        line.target_in_folder = target_name;
-        if (line.target_in_folder.back() != '/')
-            line.target_in_folder += '/';
-        line.target_in_folder += last;
-        target_name = line.target_in_folder.c_str();
+        std::string shown = line.target_shown;
+        if (!line.target.whole_drive && shown.back() != '/')
+            shown += '/';
+        line.target_shown = shown + shown_name(last.c_str());
+        if (line.target.drive >= 0) {
+            line.target.path = path_in_drive(line.target.path, last);
+        } else {
+            if (line.target.path.back() != '/')
+                line.target.path += '/';
+            line.target.path += last;
+        }
+        line.target.whole_drive = false;
+        target_name = line.target.path.c_str();
         target_folder = false;
     }
     if (source_folder && !target_is_stdout && is_missing(target_name)) {
         line.make_target_folder = true;
         target_folder = true;
     }
-    if (source_folder != target_folder) {
-        const char* other = source_folder ? (target_is_stdout ? "standard output" : target_name)
-                                          : (source_is_stdin ? "standard input" : source_name);
-        print_diagnostic("%s is a folder, %s is not", source_folder ? source_name : target_name,
-                         other);
-        wrong = true;
-    }
     line.folders = source_folder && target_folder;
-    if (!wrong)
+    if (source_folder == target_folder)
         return 0;
+    const char* other = source_folder ? line.target_shown.c_str() : line.source_shown.c_str();
+    if (source_folder ? target_is_stdout : source_is_stdin)
+        other = source_folder ? "standard output" : "standard input";
+    print_diagnostic("%s is a folder, %s is not",
+                     source_folder ? line.source_shown.c_str() : line.target_shown.c_str(), other);
     print_usage();
     print_diagnostic("command line or configuration error");
     return -1;
@@ -296,18 +367,20 @@ void explain_missing_locale() {
 }
 
 // A single run: the file named by the run state.
-file_outcome convert_one_file() {
-    std::string source_shown = source_is_stdin ? source_name : shown_name(source_name);
-    std::string target_shown = target_is_stdout ? target_name : shown_name(target_name);
+file_outcome convert_one_file(const command_line& line) {
     file_to_convert file;
-    file.source = {source_shown.c_str(), AT_FDCWD, source_name};
+    file.source = {line.source_shown.c_str(), AT_FDCWD, source_name};
     file.source_is_stdin = source_is_stdin;
-    file.target = {target_shown.c_str(), AT_FDCWD, target_name};
+    file.target = {line.target_shown.c_str(), AT_FDCWD, target_name};
     file.target_is_stdout = target_is_stdout;
     target_file target;
     file_outcome outcome = convert_file(file, target);
-    if (outcome == file_outcome::CONVERTED && !check_only && target.commit() != 0)
-        return file_outcome::FAILED;
+    if (outcome == file_outcome::CONVERTED && !check_only) {
+        if (target.commit() != 0)
+            return file_outcome::FAILED;
+        if (line.target.drive >= 0)
+            warn_unless_cpm_file_name(line.target.path, line.target_shown.c_str());
+    }
     return outcome;
 }
 
@@ -320,21 +393,39 @@ int exit_status(file_outcome outcome) {
     return outcome == file_outcome::FAILED ? 2 : outcome == file_outcome::CONVERTED ? 1 : 0;
 }
 
-// One run once the command line is accepted: the configuration, then the
-// file, or every file of the folder.
-int convert(const command_line& line) {
-    if (load_configuration(line.config_file_arg, verbose) != 0) {
+// A drive marked read-only in the configuration is never written through
+// its letter; its folder named by path is written as any path. Returns 0, or
+// -1 after the message.
+int refuse_read_only_drive(const command_line& line) {
+    int drive = line.target.drive;
+    if (target_is_stdout || drive < 0 || !settings.drive_read_only[drive])
+        return 0;
+    print_diagnostic("couldn't write to %s: drive %c is read-only in %s", line.target_shown.c_str(),
+                     'a' + drive, shown_name(config_path).c_str());
+    return -1;
+}
+
+// One run once the command line is accepted: the configuration, the set
+// named, the names through their drives, then the file, or every file of the
+// folder.
+int convert(command_line& line) {
+    if (load_configuration(line.config_file_arg, verbose) != 0 ||
+        (line.charset_name && use_named_charset(line.charset_name, line.argv0) != 0)) {
         print_diagnostic("command line or configuration error");
         return exit_status(file_outcome::FAILED);
     }
+    if (settle_names(line) != 0 || refuse_read_only_drive(line) != 0)
+        return exit_status(file_outcome::FAILED);
     // A check makes nothing: a missing target folder holds only new files.
     if (line.make_target_folder && !check_only && mkdir(target_name, 0777) != 0) {
-        print_diagnostic("couldn't create %s: %s", shown_name(target_name).c_str(),
+        print_diagnostic("couldn't create %s: %s", line.target_shown.c_str(),
                          std::strerror(errno));
         return 1;
     }
     file_outcome outcome =
-        line.folders ? convert_folder(source_name, target_name) : convert_one_file();
+        line.folders ? convert_folder({source_name, line.source_shown, line.source.whole_drive},
+                                      {target_name, line.target_shown, line.target.whole_drive})
+                     : convert_one_file(line);
     if (check_only && finish_standard_output() != 0)
         outcome = file_outcome::FAILED;
     return exit_status(outcome);
@@ -364,7 +455,10 @@ int run_converter(int argc, char* argv[]) {
         return finish_standard_output();
     }
     command_line line;
+    line.argv0 = argc > 0 ? argv[0] : nullptr;
     if (read_command_line(argc, argv, line) != 0)
         return exit_status(file_outcome::FAILED);
+    if (line.list_charsets)
+        return list_named_charsets(line.argv0) == 0 ? finish_standard_output() : 1;
     return convert(line);
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/diagnostic.h"
+#include "convert/drive_names.h"
 #include "convert/durable_batch.h"
 #include "convert/file_conversion.h"
 #include "convert/run_state.h"
@@ -93,6 +94,14 @@ std::string path_in(const char* folder, const std::string& name) {
     if (path.empty() || path.back() != '/')
         path += '/';
     return path + name;
+}
+
+// The name messages give a file of the folder.
+std::string shown_in(const run_folder& folder, const std::string& name) {
+    std::string shown = folder.shown;
+    if (!folder.whole_drive && (shown.empty() || shown.back() != '/'))
+        shown += '/';
+    return shown + shown_name(name.c_str());
 }
 
 // Why an entry is skipped before it is opened, or null to convert it. A link
@@ -173,15 +182,16 @@ bool is_folder(const char* name) {
     return stat(name, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-file_outcome convert_folder(const char* source_folder, const char* target_folder) {
-    std::string source_shown = shown_name(source_folder);
+file_outcome convert_folder(const run_folder& source, const run_folder& target) {
+    const char* source_folder = source.path;
+    const char* target_folder = target.path;
     DIR* listing = opendir(source_folder);
     if (!listing) {
-        print_diagnostic("couldn't open %s: %s", source_shown.c_str(), std::strerror(errno));
+        print_diagnostic("couldn't open %s: %s", source.shown.c_str(), std::strerror(errno));
         return file_outcome::FAILED;
     }
     std::vector<folder_entry> names;
-    if (!list_folder(listing, source_shown.c_str(), names)) {
+    if (!list_folder(listing, source.shown.c_str(), names)) {
         closedir(listing);
         return file_outcome::FAILED;
     }
@@ -191,18 +201,23 @@ file_outcome convert_folder(const char* source_folder, const char* target_folder
     std::size_t converted = 0, failed = 0, written = 0;
     durable_batch batch;
     progress_line progress(names.size());
+    // Into a whole drive, a file goes under the name it has there.
+    std::unique_ptr<names_in_drive> in_drive;
+    if (target.whole_drive)
+        in_drive = std::make_unique<names_in_drive>(target_folder);
     for (std::size_t i = 0; i < names.size(); ++i) {
         progress.update(i);
-        const std::string& name = names[i].name;
-        std::string source_shown_name = shown_name(path_in(source_folder, name).c_str());
-        if (const char* reason = reason_to_skip(names[i], sources, name.c_str(), in_place)) {
+        const std::string& source_file = names[i].name;
+        const std::string& name = in_drive ? in_drive->existing(source_file) : source_file;
+        std::string source_shown_name = shown_in(source, source_file);
+        if (const char* reason = reason_to_skip(names[i], sources, source_file.c_str(), in_place)) {
             report_skip(source_shown_name.c_str(), reason);
             continue;
         }
-        std::string target_shown_name = shown_name(path_in(target_folder, name).c_str());
+        std::string target_shown_name = shown_in(target, name);
         std::string target_path = targets == AT_FDCWD ? path_in(target_folder, name) : name;
         file_to_convert file;
-        file.source = {source_shown_name.c_str(), sources, name.c_str()};
+        file.source = {source_shown_name.c_str(), sources, source_file.c_str()};
         file.target = {target_shown_name.c_str(), targets, target_path.c_str()};
         file.from_folder = true;
         file.in_place = in_place;
@@ -212,8 +227,11 @@ file_outcome convert_folder(const char* source_folder, const char* target_folder
         case file_outcome::CONVERTED:
             ++converted;
             ++written;
-            if (!check_only)
+            if (!check_only) {
                 batch.add(std::move(converting));
+                if (target.whole_drive)
+                    warn_unless_cpm_file_name(name, target_shown_name.c_str());
+            }
             break;
         case file_outcome::FAILED:
             ++converted;
