@@ -99,7 +99,11 @@ TEST_P(Conversion, ThroughStandardStreams) {
 
 const std::string WARNING = P + "warning: $SRC contains untranslateable characters\n";
 const std::string UNTRANSLATABLE = P + "$SRC contains untranslateable characters\n";
-const std::string BAD_SEQUENCE = P + "read error on $SRC: " + std::strerror(EILSEQ) + "\n";
+// The read error of host text the locale does not hold, and where it stands.
+std::string bad_sequence(const std::string& place, const std::string& byte) {
+    return P + "read error on $SRC: " + std::strerror(EILSEQ) + "\n" + P + "$SRC:" + place +
+           ": byte " + byte + " is not valid in this locale\n";
+}
 
 const conversion_case CONVERSIONS[] = {
     // CP/M to host: CR LF becomes LF, a lone CR stays, the text ends at the first ^Z.
@@ -326,16 +330,21 @@ const conversion_case CONVERSIONS[] = {
      "AB\xff"
      "C\n",
      "",
-     BAD_SEQUENCE,
+     bad_sequence("1:3", "0xFF"),
      1},
-    {"HostTruncatedSequenceAtEnd", format::host, format::cpm, {}, "AB\xc3", "", BAD_SEQUENCE, 1},
+    {"HostTruncatedSequenceAtEnd", format::host, format::cpm, {}, "AB\xc3", "",
+     bad_sequence("1:3", "0xC3"), 1},
+    // Latin-1 text read as UTF-8: the first byte that is not UTF-8, counted
+    // in characters after the line feeds before it.
+    {"HostLatin1InUtf8", format::host, format::cpm, {}, "Gr\x7d\x7e\nFrau M\xfcller\n", "",
+     bad_sequence("2:7", "0xFC"), 1},
     {"HostInvalidAndUntranslatable",
      format::host,
      format::cpm,
      {},
      "\xc3\xa9\xff",
      "",
-     BAD_SEQUENCE + WARNING + P + "$SRC:1:1: U+00E9\n",
+     bad_sequence("1:2", "0xFF") + WARNING + P + "$SRC:1:1: U+00E9\n",
      1},
 
     // CP/M to CP/M: the text up to the first ^Z, with a fresh end and fill.
@@ -374,7 +383,10 @@ const conversion_case CONVERSIONS[] = {
      "a\r\n\x1a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
      "a\r\n\x1a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
     {"HostCopyNul", format::host, format::host, {}, std::string("a\0b", 3), std::string("a\0b", 3)},
-    {"HostCopyInvalid", format::host, format::host, {}, "ok\n\x80", "", BAD_SEQUENCE, 1},
+    {"HostCopyInvalid", format::host, format::host, {}, "ok\n\x80", "", bad_sequence("2:1", "0x80"),
+     1},
+    {"HostCopyLatin1InUtf8", format::host, format::host, {}, "\xc3\xa4\xc3\xa4\n\n\xc3\xa4 M\xfcller\n",
+     "", bad_sequence("3:4", "0xFC"), 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(, Conversion, testing::ValuesIn(CONVERSIONS),
@@ -386,7 +398,8 @@ TEST(ConversionRun, TextBeforeInvalidSequenceReachesStdout) {
     run_result result = run_converter_process({}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "line 1\nline 2");
-    EXPECT_EQ(result.err, P + "read error on <stdin>: " + std::strerror(EILSEQ) + "\n");
+    EXPECT_EQ(result.err, P + "read error on <stdin>: " + std::strerror(EILSEQ) + "\n" + P +
+                              "<stdin>:2:7: byte 0xC3 is not valid in this locale\n");
 }
 
 // In a locale whose character set is ASCII, on every C library: a byte from
@@ -414,13 +427,15 @@ const ascii_locale_case ASCII_LOCALE_CASES[] = {
      {"-u", "in.txt"},
      "",
      "caf",
-     P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + HINT},
+     P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + P +
+         "in.txt:1:4: byte 0xC3 is not valid in this locale\n" + HINT},
     {"ReadingInPosix",
      "LC_ALL=POSIX",
      {"-u", "in.txt", "-c", "out.cpm"},
      "",
      "",
-     P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + HINT},
+     P + "read error on in.txt: " + EILSEQ_TEXT + "\n" + P +
+         "in.txt:1:4: byte 0xC3 is not valid in this locale\n" + HINT},
     {"WritingHostText",
      "LC_ALL=C",
      {"-c", "in.cpm"},
@@ -457,7 +472,8 @@ const ascii_locale_case ASCII_LOCALE_CASES[] = {
      {"-u", "bad.txt"},
      "",
      "caf",
-     P + "read error on bad.txt: " + EILSEQ_TEXT + "\n"},
+     P + "read error on bad.txt: " + EILSEQ_TEXT + "\n" + P +
+         "bad.txt:1:4: byte 0xC3 is not valid in this locale\n"},
 };
 
 class AsciiLocale : public testing::TestWithParam<ascii_locale_case> {};
@@ -499,8 +515,10 @@ TEST(ConversionRun, AsciiLocaleHintOncePerRun) {
     options.working_dir = scratch.path();
     options.environment = {"LC_ALL=C"};
     run_result result = run_converter_process({"-u", "in", "-u", "out"}, options);
-    EXPECT_EQ(result.err, P + "read error on in/a: " + EILSEQ_TEXT + "\n" + HINT + P +
+    EXPECT_EQ(result.err, P + "read error on in/a: " + EILSEQ_TEXT + "\n" + P +
+                              "in/a:1:1: byte 0xC3 is not valid in this locale\n" + HINT + P +
                               "read error on in/b: " + EILSEQ_TEXT + "\n" + P +
+                              "in/b:1:1: byte 0xC3 is not valid in this locale\n" + P +
                               "2 of 2 files failed\n");
 }
 

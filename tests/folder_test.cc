@@ -129,6 +129,7 @@ TEST_F(Folder, FailingFilesAmongGoodOnes) {
     EXPECT_EQ(result.status, 1);
     // c is refused before anything is written: a folder is never replaced.
     EXPECT_EQ(result.err, P + "read error on in/b: " + std::strerror(EILSEQ) + "\n" + P +
+                              "in/b:1:5: byte 0xFF is not valid in this locale\n" + P +
                               "couldn't open out/c: " + std::strerror(EISDIR) + "\n" + P +
                               "write error on out/d" + temp +
                               ": " + std::strerror(EFBIG) + "\n" + P + "3 of 4 files failed\n");

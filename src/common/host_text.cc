@@ -72,6 +72,11 @@ void hint_at_ascii_locale(int error_number) {
 host_text_reader::host_text_reader(byte_reader& bytes)
     : bytes_(bytes), state_(), encoding_(current_host_encoding()) {}
 
+void host_text_reader::fail_at(unsigned char first) {
+    invalid_byte_ = first;
+    bytes_.fail(EILSEQ);
+}
+
 bool host_text_reader::next_decoded(wchar_t& c) {
     switch (encoding_) {
     case host_encoding::ASCII:
@@ -79,7 +84,7 @@ bool host_text_reader::next_decoded(wchar_t& c) {
         if (bytes_.available() > 0 || bytes_.fill()) {
             if (bytes_.data()[0] < 0x80)
                 return next(c);
-            bytes_.fail(EILSEQ);
+            fail_at(bytes_.data()[0]);
         }
         return false;
     case host_encoding::UTF8:
@@ -102,14 +107,15 @@ bool host_text_reader::next_utf8(wchar_t& c) {
                 return true;
             }
             if (!is_utf8_prefix(bytes_.data(), available)) {
-                bytes_.fail(EILSEQ);
+                fail_at(bytes_.data()[0]);
                 return false;
             }
         }
+        unsigned char first = available > 0 ? bytes_.data()[0] : 0;
         if (!bytes_.fill()) {
             // A sequence cut off by the end of the input.
             if (!bytes_.failed() && available > 0)
-                bytes_.fail(EILSEQ);
+                fail_at(first);
             return false;
         }
     }
@@ -120,14 +126,17 @@ bool host_text_reader::next_multibyte(wchar_t& c) {
         std::size_t available = bytes_.available();
         if (available > 0) {
             const char* bytes = reinterpret_cast<const char*>(bytes_.data());
+            bool starts_sequence = std::mbsinit(&state_) != 0;
             std::size_t used = std::mbrtowc(&c, bytes, available, &state_);
             if (used == static_cast<std::size_t>(-1)) {
-                bytes_.fail(EILSEQ);
+                fail_at(starts_sequence ? bytes_.data()[0] : sequence_start_);
                 return false;
             }
             if (used == static_cast<std::size_t>(-2)) {
                 // The sequence goes on past the buffered bytes; mbrtowc keeps
-                // its beginning in the state.
+                // its beginning in the state, and its first byte is kept here.
+                if (starts_sequence)
+                    sequence_start_ = bytes_.data()[0];
                 bytes_.consume(available);
             } else {
                 // A null character is one byte long in the encodings of
@@ -138,7 +147,7 @@ bool host_text_reader::next_multibyte(wchar_t& c) {
         }
         if (!bytes_.fill()) {
             if (!bytes_.failed() && !std::mbsinit(&state_))
-                bytes_.fail(EILSEQ);
+                fail_at(sequence_start_);
             return false;
         }
     }

@@ -63,14 +63,22 @@ class host_text_reader {
         return next_decoded(c);
     }
 
+    /// After next() failed with EILSEQ: the first byte of the invalid
+    /// sequence, or of the one the end of the input cut off.
+    unsigned char invalid_byte() const { return invalid_byte_; }
+
   private:
     bool next_decoded(wchar_t& c);
     bool next_utf8(wchar_t& c);
     bool next_multibyte(wchar_t& c);
+    void fail_at(unsigned char first);
 
     byte_reader& bytes_;
     std::mbstate_t state_;
     host_encoding encoding_;
+    /// The first byte of the sequence that mbrtowc holds in its state.
+    unsigned char sequence_start_ = 0;
+    unsigned char invalid_byte_ = 0;
 };
 
 /// Encodes host characters into a byte_writer.

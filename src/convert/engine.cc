@@ -81,10 +81,19 @@ struct unencodable_record {
 
 // The engine's record of one conversion, cleared at its start so that nothing
 // carries over from one file to the next.
+// The first sequence of host text that is not valid in the locale: the read
+// error's cause, and where it stands.
+struct invalid_input_record {
+    bool seen = false;
+    text_position first;
+    unsigned char byte = 0;
+};
+
 struct conversion_record {
     line_tracker lines;
     untranslatable_record untranslatable;
     unencodable_record unencodable;
+    invalid_input_record invalid_input;
     end_mark_record end_mark;
     carriage_return_record line_ends_with_cr;
 };
@@ -96,6 +105,13 @@ void note_untranslatable(std::uint64_t offset, std::uint32_t value) {
         record.untranslatable.first = record.lines.position_of(offset);
         record.untranslatable.first_value = value;
     }
+}
+
+// Once the host text's reader has stopped: where, if it stopped at a sequence
+// the locale does not hold. offset is that sequence's character offset.
+void note_end_of_host_text(const host_text_reader& input, std::uint64_t offset) {
+    if (source_stream.failed() && source_stream.error_number() == EILSEQ)
+        record.invalid_input = {true, record.lines.position_of(offset), input.invalid_byte()};
 }
 
 void note_unencodable(std::uint64_t offset, std::uint32_t value) {
@@ -316,20 +332,49 @@ template <typename Handler> void for_each_cpm_text_span(Handler handle_span) {
     }
 }
 
+// The characters of well-formed UTF-8: every byte but the continuations.
+std::uint64_t utf8_characters(const unsigned char* text, std::size_t length) {
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        count += (text[i] & 0xC0) != 0x80;
+    return count;
+}
+
+// A copy keeps count of lines only for the place of a read error: the line
+// feeds of each span, and the characters after the last of them.
 void convert_host_to_host() {
     host_text_reader input(source_stream);
     host_text_writer output(target_stream);
+    line_tracker& lines = record.lines;
+    std::uint64_t characters = 0;
     wchar_t c;
     for (;;) {
         // In UTF-8 a run of well-formed sequences is copied as it stands:
         // decoding and encoding it again would give the same bytes.
         if (input.at_utf8_boundary()) {
-            std::size_t length = valid_utf8_prefix(source_stream.data(), source_stream.available());
-            target_stream.write(source_stream.data(), length);
+            const unsigned char* text = source_stream.data();
+            std::size_t length = valid_utf8_prefix(text, source_stream.available());
+            target_stream.write(text, length);
+            std::size_t after_line_feed = length;
+            while (after_line_feed > 0 && text[after_line_feed - 1] != '\n')
+                --after_line_feed;
+            if (after_line_feed > 0) {
+                lines.line_feeds += static_cast<std::uint64_t>(
+                    std::count(text, text + after_line_feed - 1, '\n'));
+                // Offsets count from the last line feed on; only columns matter.
+                lines.line_feed_at(0);
+                characters = 1;
+            }
+            characters += utf8_characters(text + after_line_feed, length - after_line_feed);
             source_stream.consume(length);
         }
-        if (!input.next(c))
+        if (!input.next(c)) {
+            note_end_of_host_text(input, characters);
             return;
+        }
+        if (c == L'\n')
+            lines.line_feed_at(characters);
+        ++characters;
         output.put(c);
     }
 }
@@ -559,8 +604,10 @@ void convert_host_to_cpm() {
         // A held CR that no LF follows is a character after all.
         if (held_cr && (!more || c != L'\n'))
             target_stream.put(static_cast<unsigned char>(low_codes[CPM_CR]));
-        if (!more)
+        if (!more) {
+            note_end_of_host_text(input, characters);
             return;
+        }
         std::uint64_t offset = characters++;
         if (c == static_cast<wchar_t>(CPM_END_MARK)) {
             if (!end_mark.seen) {
@@ -830,6 +877,11 @@ int run_conversion(const char* source, const char* write_name) {
     if (source_stream.failed()) {
         print_diagnostic("read error on %s: %s", source,
                          std::strerror(source_stream.error_number()));
+        const invalid_input_record& invalid = record.invalid_input;
+        if (invalid.seen)
+            print_diagnostic("%s:%lu:%lu: byte 0x%02X is not valid in this locale", source,
+                             static_cast<unsigned long>(invalid.first.line),
+                             static_cast<unsigned long>(invalid.first.column), invalid.byte);
         if (source_is_host)
             hint_at_ascii_locale(source_stream.error_number());
         result = -1;
