@@ -78,6 +78,10 @@ TEST_F(Configuration, NoFileAnywhereGivesDefaultSet) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "A");
     EXPECT_EQ(result.err, P + "warning: in.cpm contains untranslateable characters\n" + P +
+                              "in.cpm:1:2: code 0xE9\n" + BUILTIN_SET);
+    // A set named on the command line is not the built-in one.
+    result = run_converter_process({"--charset", "vt52", "-c", "in.cpm"}, options);
+    EXPECT_EQ(result.err, P + "warning: in.cpm contains untranslateable characters\n" + P +
                               "in.cpm:1:2: code 0xE9\n");
 }
 

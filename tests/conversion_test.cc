@@ -142,21 +142,21 @@ const conversion_case CONVERSIONS[] = {
      {},
      "ab\r\ncd\xa0\xe9",
      "ab\ncd",
-     WARNING + P + "$SRC:2:3: code 0xA0, the first of 2\n"},
+     WARNING + P + "$SRC:2:3: code 0xA0, the first of 2\n" + BUILTIN_SET},
     {"CpmPositionAfterLoneCr",
      format::cpm,
      format::host,
      {},
      "ab\rc\xe9",
      "ab\rc",
-     WARNING + P + "$SRC:1:5: code 0xE9\n"},
+     WARNING + P + "$SRC:1:5: code 0xE9\n" + BUILTIN_SET},
     {"CpmPositionAfterLoneLf",
      format::cpm,
      format::host,
      {},
      "a\nb\n\xff",
      "a\nb\n",
-     WARNING + P + "$SRC:3:1: code 0xFF\n"},
+     WARNING + P + "$SRC:3:1: code 0xFF\n" + BUILTIN_SET},
     {"CpmPositionSilentWithI", format::cpm, format::host, {"-i"}, "a\r\n\xff", "a\n"},
     {"HostPositionLaterLine",
      format::host,
@@ -164,7 +164,7 @@ const conversion_case CONVERSIONS[] = {
      {},
      "x\n\ny \xe2\x82\xacz\xf0\x9f\x98\x80\n",
      "x\r\n\r\ny z\r\n" + fill(118),
-     WARNING + P + "$SRC:3:3: U+20AC, the first of 2\n"},
+     WARNING + P + "$SRC:3:3: U+20AC, the first of 2\n" + BUILTIN_SET},
     {"HostPositionFiveDigits",
      format::host,
      format::cpm,
@@ -205,7 +205,7 @@ const conversion_case CONVERSIONS[] = {
      {},
      "\x1a\xc3\xa9",
      "\x1a" + fill(127),
-     WARNING + P + "$SRC:1:2: U+00E9\n" + P +
+     WARNING + P + "$SRC:1:2: U+00E9\n" + BUILTIN_SET + P +
          "warning: $SRC:1:1: text goes on after a ^Z, where CP/M programs stop reading\n"},
     // Bytes without an entry in "vt52" are dropped and reported.
     {"CpmHighBytesWarn",
@@ -215,7 +215,7 @@ const conversion_case CONVERSIONS[] = {
      "ab\xe9\xa0"
      "c\r\n",
      "abc\n",
-     WARNING + P + "$SRC:1:3: code 0xE9, the first of 2\n"},
+     WARNING + P + "$SRC:1:3: code 0xE9, the first of 2\n" + BUILTIN_SET},
     {"CpmHighBytesError",
      format::cpm,
      format::host,
@@ -258,12 +258,13 @@ const conversion_case CONVERSIONS[] = {
     {"CrlfOneLineEnd", format::host, format::cpm, {"--crlf"}, "ab\r\ncd\r\n", "ab\r\ncd\r\n" + fill(120)},
     {"CrlfLoneCrs", format::host, format::cpm, {"--crlf"}, "a\rb\r\r\nc\r", "a\rb\r\r\nc\r" + fill(120)},
     {"CrlfWithoutLfs", format::host, format::cpm, {"--crlf"}, "a\n\xc3\xa9\r\n", "a\r\n\r\n" + fill(123),
-     P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:2:1: U+00E9\n"},
+     P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:2:1: U+00E9\n" +
+         BUILTIN_SET},
     {"CrlfNoEffectOnCpm", format::cpm, format::host, {"--crlf"}, "a\r\r\n", "a\r\n"},
     {"HostCrLfAfterTheOtherWarnings", format::host, format::cpm, {}, "\xc3\xa9\x1a\r\n",
      "\x1a\r\r\n" + fill(124),
-     P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:1:1: U+00E9\n" + P +
-         "warning: $SRC:1:2: text goes on after a ^Z, where CP/M programs stop reading\n" + P +
+     P + "warning: $SRC contains untranslateable characters\n" + P + "$SRC:1:1: U+00E9\n" +
+         BUILTIN_SET + P + "warning: $SRC:1:2: text goes on after a ^Z, where CP/M programs stop reading\n" + P +
          "warning: $SRC:1:3: line ends in CR LF, which become CR CR LF (use --crlf for DOS text)\n"},
     {"Host127Bytes",
      format::host,
@@ -308,7 +309,7 @@ const conversion_case CONVERSIONS[] = {
      {},
      "caf\xc3\xa9\n",
      "caf\r\n" + fill(123),
-     WARNING + P + "$SRC:1:4: U+00E9\n"},
+     WARNING + P + "$SRC:1:4: U+00E9\n" + BUILTIN_SET},
     {"HostUntranslatableError",
      format::host,
      format::cpm,
@@ -344,7 +345,7 @@ const conversion_case CONVERSIONS[] = {
      {},
      "\xc3\xa9\xff",
      "",
-     bad_sequence("1:2", "0xFF") + WARNING + P + "$SRC:1:1: U+00E9\n",
+     bad_sequence("1:2", "0xFF") + WARNING + P + "$SRC:1:1: U+00E9\n" + BUILTIN_SET,
      1},
 
     // CP/M to CP/M: the text up to the first ^Z, with a fresh end and fill.

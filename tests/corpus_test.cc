@@ -65,7 +65,7 @@ std::string expected_host_text(const std::string& cpm, const std::string& source
     if (count > 1)
         messages += ", the first of " + std::to_string(count);
     if (count > 0)
-        messages += "\n";
+        messages += "\n" + BUILTIN_SET;
     return host;
 }
 

@@ -168,7 +168,7 @@ TEST(Verbose, NamesTheConfigurationAndEachFile) {
     run_result result = run_converter_process({"--verbose", "-u", "in", "-c", "out"}, options);
     EXPECT_EQ(result.err, P + "no configuration file: the built-in set vt52\n" + P +
                               "warning: in/a contains untranslateable characters\n" + P +
-                              "in/a:1:1: U+00E9\n" + P + "converted out/a\n" + P +
+                              "in/a:1:1: U+00E9\n" + BUILTIN_SET + P + "converted out/a\n" + P +
                               "converted out/b\n");
     write_file(scratch / ".vorbix.conf", "charset = latin1\nbogus\n");
     result = run_converter_process({"--verbose", "-u", "in/b", "-c", "out/b"}, options);

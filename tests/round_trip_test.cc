@@ -189,7 +189,7 @@ TEST(CheckStatus, NamesThatCannotForgeALine) {
     EXPECT_EQ(result.out, "drive/ESC\\033[2J\\\\: 1 untranslatable, new\n"
                           "drive/FAKE.TXT: same\\nx: new\n");
     EXPECT_EQ(result.err, P + "warning: drive/ESC\\033[2J\\\\ contains untranslateable characters\n" +
-                              P + "drive/ESC\\033[2J\\\\:1:1: code 0x80\n");
+                              P + "drive/ESC\\033[2J\\\\:1:1: code 0x80\n" + BUILTIN_SET);
     EXPECT_EQ(result.status, 1);
 }
 

@@ -9,6 +9,11 @@
 /// The prefix of every message of the program.
 inline const std::string P = "vorbix-convert: ";
 
+/// The line after the warning about dropped characters, once a run, where no
+/// configuration file was found.
+inline const std::string BUILTIN_SET =
+    P + "no configuration file (.vorbix.conf here or in $HOME): the built-in set vt52 is in use\n";
+
 /// count bytes of ^Z, the fill after the end of CP/M text.
 inline std::string fill(std::size_t count) {
     return std::string(count, '\x1a');

@@ -17,6 +17,7 @@
 
 const char* config_path;
 byte_reader* config_stream;
+bool default_set_in_use;
 
 namespace {
 
@@ -64,6 +65,7 @@ int load_configuration(const char* path, bool announce) {
             print_diagnostic("no configuration file: the built-in set vt52");
         fill_charset_table(charset_table, CHARSET_VT52);
         fill_charset_table(alt_charset_table, CHARSET_VT52);
+        default_set_in_use = true;
         return 0;
     }
     if (announce)

@@ -20,6 +20,9 @@
 extern const char* config_path;
 /// The open configuration file while it is parsed; null otherwise.
 extern byte_reader* config_stream;
+/// No configuration file was found, and the tables are the built-in default
+/// set's: worth saying where it makes a run drop characters.
+extern bool default_set_in_use;
 
 /// Loads the file named by path (option -f), or else the first of
 /// "./.vorbix.conf" and "$HOME/.vorbix.conf" that opens; with none, completes

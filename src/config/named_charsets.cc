@@ -153,6 +153,7 @@ int use_named_charset(const char* name, const char* argv0) {
             return -1;
     }
     use_primary_for_both();
+    default_set_in_use = false;
     return 0;
 }
 

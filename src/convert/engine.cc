@@ -20,6 +20,7 @@
 #include "common/byte_classes.h"
 #include "common/diagnostic.h"
 #include "common/host_text.h"
+#include "config/loader.h"
 #include "convert/run_state.h"
 
 namespace {
@@ -905,6 +906,13 @@ int run_conversion(const char* source, const char* write_name) {
         print_first_untranslatable(source);
         if (unconvertible_is_error)
             result = -1;
+        // Once a run: the dropped characters may only want the configuration.
+        static bool default_set_named = false;
+        if (!unconvertible_is_error && default_set_in_use && !default_set_named) {
+            default_set_named = true;
+            print_diagnostic("no configuration file (.vorbix.conf here or in $HOME): the "
+                             "built-in set vt52 is in use");
+        }
     }
     const end_mark_record& end_mark = record.end_mark;
     if (end_mark.text_follows && !source_stream.failed() && !target_stream.failed())
