@@ -285,7 +285,9 @@ unsigned char* emit(const host_output& what, unsigned char* out, cpm_to_host_sta
 
 // Every byte but a plain character outside a held-back CR: line ends, the CR
 // itself, untranslatable codes, and characters the plan could not encode.
-// offset is the byte's place in the source.
+// offset is the byte's place in the source. Never inlined: it is the rare
+// path, and inlined into each loop that calls it, it would take registers and
+// room in the instruction cache from the common path around it.
 [[gnu::noinline]] unsigned char* convert_special_byte(unsigned char byte, std::uint64_t offset,
                                                       unsigned char* out,
                                                       cpm_to_host_state& state) {
@@ -436,6 +438,9 @@ constexpr std::uint32_t FLAGGED_EVENT = std::uint32_t{1} << 31;
 inline void note_events(std::uint64_t events, std::uint64_t flagged, std::uint32_t base,
                         std::uint32_t* notes) {
     for (int i = 0; i < EVENTS_NOTED_AT_ONCE; ++i) {
+        // Bit 63 keeps the mask from being empty, for which the lowest bit
+        // is undefined: once the events run out, the notes written are past
+        // the count and never read.
         auto bit = static_cast<unsigned>(lowest_bit(events | std::uint64_t{1} << 63));
         *notes++ = (base + bit) | static_cast<std::uint32_t>(flagged >> bit & 1) << 31;
         events &= events - 1;
@@ -484,6 +489,8 @@ template <typename Bytes> struct host_blocks {
                 lead_before = found.lead >> (BYTE_BLOCK_SIZE - 1);
                 std::uint64_t stops = found.cr | found.end_mark | stray;
                 std::uint64_t events = found.lead | found.lf;
+                // Only the events before the first stop: stops & -stops is its
+                // bit alone, and one less is every bit below it.
                 if (stops != 0)
                     events &= (stops & (~stops + 1)) - 1;
                 auto events_here = static_cast<std::size_t>(Bytes::count(events));
@@ -650,7 +657,12 @@ void convert_cpm_to_cpm() {
 }
 
 // A block with more codes from 0x80 up than this is expanded byte by byte,
-// without a branch; one with fewer, between them.
+// without a branch; one with fewer, between them. Twelve is about where the
+// two cost the same: the byte loop takes 64 table entries whatever the block
+// holds, and each event between copies costs a copy of the stretch before it
+// and a table entry, some five times a byte's share. Latin-1 prose (a few
+// high codes a block) stays on the event path; text in a set of another
+// alphabet (most bytes high) takes the byte loop.
 constexpr int SPARSE_HIGH_CODES = 12;
 
 // The most events (CRs before LFs and codes from 0x80 up) of a block that
