@@ -5,7 +5,8 @@
 // give the same bytes and the same messages from both, or the fuzzer stops.
 //
 // Input: one byte of options (bits 0-1 the direction, 2 -z, 3 -i, 4 -e,
-// 5 -a, 6 the C locale instead of UTF-8), one byte choosing the tables (bits
+// 5 -a, 6 the C locale instead of UTF-8, 7 a Latin-1 locale instead of
+// UTF-8, where one is installed: C.ISO-8859-1, as CI makes it), one byte choosing the tables (bits
 // 0-1 the primary table, 2-3 the alternate: the identity "ascii", "latin1",
 // "vorbix", or a table whose entries are not themselves; bit 4 a substitute
 // "?"; bits 5-6 the vector layer: the processor's best, the plain one, the
@@ -13,6 +14,7 @@
 // source.
 #include <cerrno>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -79,17 +81,21 @@ int reference_to_cpm(std::uint32_t c) {
     return -1;
 }
 
+// The locale's encoding of host text: ASCII (the C locale), UTF-8, or a
+// single-byte set in which every byte is the character of its value.
+enum class host_encoding_of_run { ASCII, UTF8, LATIN1 };
+host_encoding_of_run encoding;
+
 // One character of host text at bytes[at]: its length, or 0 when the bytes
 // there are not a character (invalid, or cut off by the end).
-std::size_t reference_decode(const std::string& bytes, std::size_t at, bool utf8,
-                             std::uint32_t& c) {
+std::size_t reference_decode(const std::string& bytes, std::size_t at, std::uint32_t& c) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
     std::size_t left = bytes.size() - at;
-    if (byte(0) < 0x80) {
+    if (byte(0) < 0x80 || encoding == host_encoding_of_run::LATIN1) {
         c = byte(0);
         return 1;
     }
-    if (!utf8)
+    if (encoding == host_encoding_of_run::ASCII)
         return 0;
     std::size_t length;
     std::uint32_t lowest;
@@ -115,12 +121,12 @@ std::size_t reference_decode(const std::string& bytes, std::size_t at, bool utf8
 }
 
 // Appends c in the locale's encoding; false when the encoding cannot hold it.
-bool reference_encode(std::uint32_t c, bool utf8, std::string& out) {
-    if (c < 0x80) {
+bool reference_encode(std::uint32_t c, std::string& out) {
+    if (c < 0x80 || (c < 0x100 && encoding == host_encoding_of_run::LATIN1)) {
         out += static_cast<char>(c);
         return true;
     }
-    if (!utf8 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+    if (encoding != host_encoding_of_run::UTF8 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
         return false;
     if (c < 0x800) {
         out += static_cast<char>(0xC0 | (c >> 6));
@@ -139,6 +145,8 @@ bool reference_encode(std::uint32_t c, bool utf8, std::string& out) {
 struct reference_result {
     std::string output;
     bool read_error = false;
+    unsigned long invalid_line = 0, invalid_column = 0;
+    unsigned invalid_byte = 0;
     bool write_error = false;
     unsigned long untranslatable = 0;
     unsigned long first_line = 0, first_column = 0;
@@ -149,7 +157,7 @@ struct reference_result {
     unsigned long unencodable_line = 0, unencodable_column = 0, unencodable_value = 0;
 };
 
-reference_result reference_conversion(const std::string& input, bool utf8) {
+reference_result reference_conversion(const std::string& input) {
     reference_result r;
     unsigned long line = 1, column = 1;
     auto untranslatable = [&](std::uint32_t value) {
@@ -161,20 +169,28 @@ reference_result reference_conversion(const std::string& input, bool utf8) {
     };
     if (source_is_host) {
         std::vector<std::uint32_t> text;
+        unsigned long read_line = 1, read_column = 1;
         for (std::size_t at = 0; at < input.size();) {
             std::uint32_t c;
-            std::size_t length = reference_decode(input, at, utf8, c);
+            std::size_t length = reference_decode(input, at, c);
             if (length == 0) {
                 r.read_error = true;
+                r.invalid_line = read_line;
+                r.invalid_column = read_column;
+                r.invalid_byte = static_cast<unsigned char>(input[at]);
                 break;
             }
             text.push_back(c);
             at += length;
+            if (c == '\n')
+                ++read_line, read_column = 1;
+            else
+                ++read_column;
         }
         std::uint32_t previous = 0;
         for (std::uint32_t c : text) {
             if (target_is_host) {
-                reference_encode(c, utf8, r.output);
+                reference_encode(c, r.output);
                 continue;
             }
             if (c == 0x1A && !r.end_mark_seen) {
@@ -222,7 +238,7 @@ reference_result reference_conversion(const std::string& input, bool utf8) {
                     int c = reference_to_host(byte);
                     if (c < 0)
                         untranslatable(byte);
-                    else if (!reference_encode(static_cast<std::uint32_t>(c), utf8, r.output) &&
+                    else if (!reference_encode(static_cast<std::uint32_t>(c), r.output) &&
                              !r.write_error) {
                         r.write_error = true;
                         r.unencodable_line = line;
@@ -254,8 +270,13 @@ std::string reference_messages(const reference_result& r) {
     auto line = [&](const std::string& text) {
         messages += std::string(PROGRAM) + ": " + text + "\n";
     };
-    if (r.read_error)
+    if (r.read_error) {
         line(std::string("read error on ") + SOURCE + ": " + std::strerror(EILSEQ));
+        char place[128];
+        std::snprintf(place, sizeof place, "%s:%lu:%lu: byte 0x%02X is not valid in this locale",
+                      SOURCE, r.invalid_line, r.invalid_column, r.invalid_byte);
+        line(place);
+    }
     if (r.write_error) {
         line(std::string("write error on ") + TARGET + ": " + std::strerror(EILSEQ));
         char place[128];
@@ -336,8 +357,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         configuration += "unprintable = \"?\"\n";
     require(parse_configuration_text(reinterpret_cast<const std::uint8_t*>(configuration.data()),
                                      configuration.size()) == 0);
-    bool utf8 = !(options & 0x40);
-    std::setlocale(LC_CTYPE, utf8 ? "C.UTF-8" : "C");
+    encoding = host_encoding_of_run::UTF8;
+    if (options & 0x40) {
+        encoding = host_encoding_of_run::ASCII;
+        std::setlocale(LC_CTYPE, "C");
+    } else if ((options & 0x80) && std::setlocale(LC_CTYPE, "C.ISO-8859-1")) {
+        encoding = host_encoding_of_run::LATIN1;
+    } else {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
     source_is_host = options & 1;
     target_is_host = options & 2;
     always_terminate = options & 4;
@@ -361,7 +389,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     close(target_fd);
     close(messages_fd);
 
-    reference_result expected = reference_conversion(input, utf8);
+    reference_result expected = reference_conversion(input);
     require(output == expected.output);
     require(messages == reference_messages(expected));
     bool failed = expected.read_error || expected.write_error ||

@@ -24,6 +24,8 @@ namespace {
 const std::uint8_t* current_data;
 std::size_t current_size;
 
+constexpr std::size_t MOST_INPUT_BYTES = 256 * 1024;
+
 extern "C" void write_crash_input(int signal_number) {
     char name[64];
     std::snprintf(name, sizeof name, "crash-%ld", static_cast<long>(getpid()));
@@ -73,7 +75,7 @@ std::vector<std::uint8_t> mutate(std::vector<std::uint8_t> input,
     int steps = 1 + static_cast<int>(next_random() % 8);
     for (int step = 0; step < steps; ++step) {
         std::size_t at = input.empty() ? 0 : next_random() % input.size();
-        switch (next_random() % 6) {
+        switch (next_random() % 7) {
         case 0:
             if (!input.empty())
                 input[at] ^= static_cast<std::uint8_t>(1u << (next_random() % 8));
@@ -100,6 +102,16 @@ std::vector<std::uint8_t> mutate(std::vector<std::uint8_t> input,
             }
             break;
         }
+        case 5:
+            // Now and then, the text after the two leading bytes repeated
+            // to 64 KiB or more: the buffers of the streams are crossed.
+            if (input.size() > 2 && next_random() % 8 == 0) {
+                std::vector<std::uint8_t> text(input.begin() + 2, input.end());
+                std::size_t goal = (64 + next_random() % 192) * 1024;
+                while (input.size() < goal)
+                    input.insert(input.end(), text.begin(), text.end());
+            }
+            break;
         default:
             // A run of one byte, to cross the blocks of the fast paths.
             input.insert(input.begin() + static_cast<long>(at), next_random() % 80,
@@ -107,8 +119,10 @@ std::vector<std::uint8_t> mutate(std::vector<std::uint8_t> input,
             break;
         }
     }
-    if (input.size() > 4096)
-        input.resize(4096);
+    // As large as CI lets libFuzzer make them (-max_len): several of the
+    // reader's and writer's buffers, so that every boundary is crossed.
+    if (input.size() > MOST_INPUT_BYTES)
+        input.resize(MOST_INPUT_BYTES);
     return input;
 }
 
