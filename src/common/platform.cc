@@ -103,21 +103,13 @@ std::size_t free_descriptors(std::size_t at_most) {
     return free;
 }
 
-timespec modification_time(const struct stat& status) {
 #ifdef __APPLE__
-    return status.st_mtimespec;
+timespec modification_time(const struct stat& status) { return status.st_mtimespec; }
+timespec access_time(const struct stat& status) { return status.st_atimespec; }
 #else
-    return status.st_mtim;
+timespec modification_time(const struct stat& status) { return status.st_mtim; }
+timespec access_time(const struct stat& status) { return status.st_atim; }
 #endif
-}
-
-timespec access_time(const struct stat& status) {
-#ifdef __APPLE__
-    return status.st_atimespec;
-#else
-    return status.st_atim;
-#endif
-}
 
 void start_writeback(int fd, off_t offset, off_t count) {
 #ifdef SYNC_FILE_RANGE_WRITE

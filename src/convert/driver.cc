@@ -275,25 +275,23 @@ int read_command_line(int argc, char* argv[], command_line& line) {
     return -1;
 }
 
+// One side of the run named through its drive, when it has one: name
+// becomes the host path, and shown keeps the name as given for messages.
+void settle_name(const char*& name, bool is_stream, drive_name& resolved, std::string& shown) {
+    shown = is_stream ? name : shown_name(name);
+    if (is_stream)
+        return;
+    resolved = resolve_drive_name(name);
+    name = resolved.path.c_str();
+}
+
 // The source and target resolved through their drive letters, and whether
 // the run is one of folders; once the configuration, which defines the
 // drives, has been read. Returns 0, or -1 after the usage text and the error
 // line.
 int settle_names(command_line& line) {
-    if (!source_is_stdin) {
-        line.source = resolve_drive_name(source_name);
-        line.source_shown = shown_name(source_name);
-        source_name = line.source.path.c_str();
-    } else {
-        line.source_shown = source_name;
-    }
-    if (!target_is_stdout) {
-        line.target = resolve_drive_name(target_name);
-        line.target_shown = shown_name(target_name);
-        target_name = line.target.path.c_str();
-    } else {
-        line.target_shown = target_name;
-    }
+    settle_name(source_name, source_is_stdin, line.source, line.source_shown);
+    settle_name(target_name, target_is_stdout, line.target, line.target_shown);
     // A folder on one side needs a folder on the other; a missing target
     // folder is made once the configuration has been read.
     bool source_folder = !source_is_stdin && is_folder(source_name);
