@@ -386,6 +386,12 @@ const conversion_case CONVERSIONS[] = {
     {"HostCopyNul", format::host, format::host, {}, std::string("a\0b", 3), std::string("a\0b", 3)},
     {"HostCopyInvalid", format::host, format::host, {}, "ok\n\x80", "", bad_sequence("2:1", "0x80"),
      1},
+    // Line feeds counted eight bytes at a time, with and without LFs among
+    // the eight, and the rest one at a time.
+    {"HostCopyInvalidAfterManyLines", format::host, format::host, {},
+     std::string(600, 'x') + "\n\n" + std::string(37, '\n') + "ab\nabcdefghijklmn\n\xc3\xa4\n" +
+         "abc\xff",
+     "", bad_sequence("43:4", "0xFF"), 1},
     {"HostCopyLatin1InUtf8", format::host, format::host, {}, "\xc3\xa4\xc3\xa4\n\n\xc3\xa4 M\xfcller\n",
      "", bad_sequence("3:4", "0xFC"), 1},
 };
