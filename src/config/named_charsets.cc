@@ -1,7 +1,6 @@
 // Sets by name. A set file is an ordinary configuration file of charset and
-// char statements; it is parsed into both tables, set aside, and the tables
-// the configuration made are given back once the set's primary table has
-// replaced them.
+// char statements: it is parsed, after the configuration, into an emptied
+// primary table, which then replaces the alternate table as well.
 #include "config/named_charsets.h"
 
 #include <algorithm>
@@ -44,15 +43,18 @@ std::string set_folder(const char* argv0) {
     return folder + "../share/vorbix-convert/charsets";
 }
 
+// A built-in set's name, which is ASCII, as the command line spells it.
+std::string builtin_name(int column) {
+    std::string name;
+    for (const wchar_t* c = BUILTIN_CHARSET_NAMES[column]; *c; ++c)
+        name += static_cast<char>(*c);
+    return name;
+}
+
 int builtin_column(const char* name) {
-    for (int column = 0; column < BUILTIN_CHARSET_COUNT; ++column) {
-        std::size_t length = std::wcslen(BUILTIN_CHARSET_NAMES[column]);
-        std::size_t i = 0;
-        while (i < length && name[i] == static_cast<char>(BUILTIN_CHARSET_NAMES[column][i]))
-            ++i;
-        if (i == length && name[i] == '\0')
+    for (int column = 0; column < BUILTIN_CHARSET_COUNT; ++column)
+        if (builtin_name(column) == name)
             return column;
-    }
     return -1;
 }
 
@@ -113,14 +115,11 @@ void use_primary_for_both() {
     reindex_charset_table(alt_charset_table);
 }
 
-void report_unknown(const char* name, const std::string& folder) {
+void report_unknown(const char* name, const std::vector<std::string>& files) {
     std::string names;
-    for (const wchar_t* builtin : BUILTIN_CHARSET_NAMES) {
-        for (; *builtin; ++builtin)
-            names += static_cast<char>(*builtin);
-        names += ", ";
-    }
-    for (const std::string& file : set_file_names(folder))
+    for (int column = 0; column < BUILTIN_CHARSET_COUNT; ++column)
+        names += builtin_name(column) + ", ";
+    for (const std::string& file : files)
         names += file + ", ";
     names.resize(names.size() - 2);
     print_diagnostic("unknown character set %s; the sets are %s", shown_name(name).c_str(),
@@ -135,7 +134,7 @@ int use_named_charset(const char* name, const char* argv0) {
     std::vector<std::string> files = set_file_names(folder);
     if (column < 0 && (std::strchr(name, '/') || std::find(files.begin(), files.end(), name) ==
                                                       files.end())) {
-        report_unknown(name, folder);
+        report_unknown(name, files);
         return -1;
     }
     // The set's own statements fill the primary table from empty.
@@ -158,12 +157,8 @@ int use_named_charset(const char* name, const char* argv0) {
 }
 
 int list_named_charsets(const char* argv0) {
-    for (int column = 0; column < BUILTIN_CHARSET_COUNT; ++column) {
-        std::string name;
-        for (const wchar_t* c = BUILTIN_CHARSET_NAMES[column]; *c; ++c)
-            name += static_cast<char>(*c);
-        std::printf("%-12s%s\n", name.c_str(), BUILTIN_DESCRIPTIONS[column]);
-    }
+    for (int column = 0; column < BUILTIN_CHARSET_COUNT; ++column)
+        std::printf("%-12s%s\n", builtin_name(column).c_str(), BUILTIN_DESCRIPTIONS[column]);
     std::string folder = set_folder(argv0);
     for (const std::string& name : set_file_names(folder))
         std::printf("%-12s%s\n", name.c_str(),
