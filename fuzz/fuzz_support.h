@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 /// Returns the character sets, the configuration state, the settings and the
@@ -19,8 +20,12 @@ std::string file_content(int fd);
 /// Parses text as a configuration file; returns the parser's result.
 int parse_configuration_text(const std::uint8_t* text, std::size_t size);
 
-/// Stops the fuzzer with a crash when an invariant does not hold.
-inline void require(bool invariant) {
-    if (!invariant)
+/// Stops the fuzzer with a crash when an invariant does not hold, naming the
+/// check's line on standard output (standard error may be closed).
+inline void require(bool invariant, unsigned line = __builtin_LINE()) {
+    if (!invariant) {
+        std::printf("failed check on line %u\n", line);
+        std::fflush(stdout);
         __builtin_trap();
+    }
 }

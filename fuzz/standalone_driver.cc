@@ -3,7 +3,9 @@
 // mutations of them until -max_total_time=SECONDS (default 60) has passed.
 // A failed check (a trap or an abort) writes the input to crash-<pid> and
 // ends the run by the signal, as libFuzzer does; the exit status is then not
-// 0. -close_fd_mask=2 sends the targets' messages to /dev/null.
+// 0. -close_fd_mask=2 sends the targets' messages to /dev/null; -seed=N
+// replays the mutations of a run that printed seed N.
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -68,7 +70,7 @@ std::uint64_t next_random() {
 // Bytes that matter to the targets: line ends, ^Z, NUL, UTF-8 leads and
 // continuations, and letters.
 const std::uint8_t INTERESTING[] = {0x0D, 0x0A, 0x1A, 0x00, 0xC3, 0xA9, 0x80,
-                                    0xE2, 0xFF, 0x7F, 'a', ' ', '"', '='};
+                                    0xE2, 0xFF, 0x7F, 'a',  ' ',  '"',  '='};
 
 std::vector<std::uint8_t> mutate(std::vector<std::uint8_t> input,
                                  const std::vector<std::vector<std::uint8_t>>& corpus) {
@@ -97,7 +99,8 @@ std::vector<std::uint8_t> mutate(std::vector<std::uint8_t> input,
             if (other.size() > 2) {
                 std::size_t from = 2 + next_random() % (other.size() - 2);
                 std::size_t count = next_random() % (other.size() - from + 1);
-                input.insert(input.begin() + static_cast<long>(at), other.begin() + static_cast<long>(from),
+                input.insert(input.begin() + static_cast<long>(at),
+                             other.begin() + static_cast<long>(from),
                              other.begin() + static_cast<long>(from + count));
             }
             break;
@@ -130,10 +133,15 @@ std::vector<std::uint8_t> mutate(std::vector<std::uint8_t> input,
 
 int main(int argc, char* argv[]) {
     long seconds = 60;
+    std::uint64_t seed = static_cast<std::uint64_t>(std::time(nullptr)) | 1;
     std::vector<std::vector<std::uint8_t>> corpus;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "-max_total_time=", 16) == 0) {
             seconds = std::atol(argv[i] + 16);
+            continue;
+        }
+        if (std::strncmp(argv[i], "-seed=", 6) == 0) {
+            seed = std::strtoull(argv[i] + 6, nullptr, 10) | 1;
             continue;
         }
         if (std::strcmp(argv[i], "-close_fd_mask=2") == 0) {
@@ -142,24 +150,33 @@ int main(int argc, char* argv[]) {
                 close(null);
             continue;
         }
+        // In the order of their names, so that a seed replays on any file
+        // system.
         if (DIR* folder = opendir(argv[i])) {
+            std::vector<std::string> names;
             while (const dirent* entry = readdir(folder))
                 if (entry->d_name[0] != '.')
-                    corpus.push_back(read_whole(std::string(argv[i]) + "/" + entry->d_name));
+                    names.emplace_back(entry->d_name);
             closedir(folder);
+            std::sort(names.begin(), names.end());
+            for (const auto& name : names)
+                corpus.push_back(read_whole(std::string(argv[i]) + "/" + name));
         }
     }
     if (corpus.empty()) {
-        std::printf("usage: %s [-max_total_time=SECONDS] [-close_fd_mask=2] CORPUS_FOLDER...\n",
-                    argv[0]);
+        std::printf(
+            "usage: %s [-max_total_time=SECONDS] [-seed=N] [-close_fd_mask=2] CORPUS_FOLDER...\n",
+            argv[0]);
         return 2;
     }
     for (int signal_number : {SIGTRAP, SIGILL, SIGABRT, SIGSEGV, SIGBUS, SIGFPE})
         std::signal(signal_number, write_crash_input);
     LLVMFuzzerInitialize(&argc, &argv);
-    random_state = static_cast<std::uint64_t>(std::time(nullptr)) | 1;
+    random_state = seed;
     std::printf("seed %llu, %zu inputs\n", static_cast<unsigned long long>(random_state),
                 corpus.size());
+    // Out before any crash, which would lose what the buffer holds.
+    std::fflush(stdout);
     for (const auto& input : corpus)
         run(input);
     std::time_t end = std::time(nullptr) + seconds;
