@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+/// CR LF: the line end of CP/M text.
+constexpr unsigned char CPM_CR = 0x0D;
+constexpr unsigned char CPM_LF = 0x0A;
 /// ^Z: the end of the text in a CP/M file, and the fill after it.
 constexpr unsigned char CPM_END_MARK = 0x1A;
 /// CP/M files are whole records of this many bytes.
