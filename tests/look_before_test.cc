@@ -21,6 +21,7 @@ struct check_case {
     const char* target; ///< the target's content; null: none exists; "-": none named
     std::string line;   ///< after "S: "
     int status;
+    const char* to = nullptr; ///< the target's format, where it is the source's
 };
 
 // clang-format off
@@ -41,6 +42,10 @@ const check_case CHECKS[] = {
     {"TextAfterEndMark",   "-u", "a\x1a\x1a b",                   "-",     "text after ^Z",            0},
     {"ReadErrorNoTarget",  "-u", "a\r\n\xff",                     "x",     "read error, 1 line ends with CR", 2},
     {"SeveralInOrder",     "-u", "\xc3\xa4\r\n\x1a x",            "x",     "1 untranslatable, 1 line ends with CR, text after ^Z, differs", 1},
+    // A copy of host text has the same marks, also where a CR LF spans the
+    // reader's 64 KiB buffers.
+    {"HostCopy",           "-u", "a\r\nb\x1a\x1a c\r\n",              nullptr, "2 line ends with CR, text after ^Z, new", 1, "-u"},
+    {"HostCopyAcrossBuffers", "-u", std::string(65535, 'a') + "\r\n\x1a", "x", "1 line ends with CR, differs", 1, "-u"},
 };
 // clang-format on
 
@@ -55,7 +60,7 @@ TEST_P(Check, WordsAndNothingWritten) {
     scratch_dir scratch;
     write_file(scratch / "S", c.source);
     std::vector<std::string> args = {"--check", c.from, "S"};
-    const char* to = std::string(c.from) == "-c" ? "-u" : "-c";
+    const char* to = c.to ? c.to : std::string(c.from) == "-c" ? "-u" : "-c";
     if (!c.target || std::string(c.target) != "-")
         args.insert(args.end(), {to, "T"});
     if (c.target && std::string(c.target) != "-") {

@@ -2,6 +2,9 @@
 #include "convert/conversion_record.h"
 
 #include <cerrno>
+#include <cstring>
+
+#include "convert/engine.h"
 
 #include "common/host_text.h"
 #include "convert/run_state.h"
@@ -28,4 +31,33 @@ void note_unencodable(std::uint64_t offset, std::uint32_t value) {
         found.first = this_conversion.lines.position_of(offset);
         found.value = value;
     }
+}
+
+void note_host_text_marks(const unsigned char* text, std::size_t length) {
+    if (length == 0)
+        return;
+    const unsigned char* end = text + length;
+    carriage_return_record& pairs = this_conversion.line_ends_with_cr;
+    if (pairs.after_cr && text[0] == CPM_LF)
+        ++pairs.count;
+    for (auto* cr = static_cast<const unsigned char*>(std::memchr(text, CPM_CR, length));
+         cr != nullptr && cr + 1 < end;
+         cr = static_cast<const unsigned char*>(std::memchr(cr + 1, CPM_CR, end - cr - 1)))
+        pairs.count += cr[1] == CPM_LF;
+    pairs.after_cr = end[-1] == CPM_CR;
+    end_mark_record& end_mark = this_conversion.end_mark;
+    if (end_mark.text_follows)
+        return;
+    const unsigned char* after = text;
+    if (!end_mark.seen) {
+        after = static_cast<const unsigned char*>(std::memchr(text, CPM_END_MARK, length));
+        if (after == nullptr)
+            return;
+        end_mark.seen = true;
+    }
+    for (; after != end; ++after)
+        if (*after != CPM_END_MARK) {
+            end_mark.text_follows = true;
+            return;
+        }
 }

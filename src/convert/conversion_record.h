@@ -6,6 +6,7 @@
 // them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class host_text_reader;
@@ -41,17 +42,21 @@ struct untranslatable_record {
 };
 
 // A ^Z in host text ends the text for every CP/M reader; text after it is
-// worth a warning.
+// worth a warning, and a word in a check. first is kept on the way to CP/M
+// only, where the warning gives it.
 struct end_mark_record {
     bool seen = false;
     bool text_follows = false;
     text_position first;
 };
 
-// CR LF in host text becomes CR CR LF in CP/M: worth a warning, at the first.
+// CR LF in host text, CP/M or DOS text copied as it was: on the way to CP/M
+// it becomes CR CR LF, worth a warning at the first; a check counts them in
+// either direction. first is kept on the way to CP/M only.
 struct carriage_return_record {
     std::uint64_t count = 0;
     text_position first;
+    bool after_cr = false; ///< the host text taken so far ends in a CR
 };
 
 // The first character that the locale's encoding cannot hold: the write
@@ -96,3 +101,10 @@ void note_end_of_host_text(const host_text_reader& input, std::uint64_t offset);
 /// Keeps the place of the first character that the locale's encoding
 /// cannot hold.
 void note_unencodable(std::uint64_t offset, std::uint32_t value);
+
+/// Notes the CR LF pairs and the text after a ^Z in length bytes of host
+/// text, whole characters, that follow those noted before: the marks that a
+/// copy of host text gives a check. Byte by byte is exact in every encoding
+/// in which CR, LF and ^Z are single bytes that no other character contains
+/// (ASCII, UTF-8, the ISO 8859 sets and their kin).
+void note_host_text_marks(const unsigned char* text, std::size_t length);

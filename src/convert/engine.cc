@@ -134,7 +134,8 @@ std::uint64_t line_feeds_in(const unsigned char* text, std::size_t length) {
 }
 
 // A copy keeps count of lines only for the place of a read error: the line
-// feeds of each span, and the characters after the last of them.
+// feeds of each span, and the characters after the last of them. It notes
+// the marks of CP/M text in the host's, for a check.
 void convert_host_to_host() {
     host_text_reader input(source_stream);
     host_text_writer output(target_stream);
@@ -158,6 +159,7 @@ void convert_host_to_host() {
                 characters = 1;
             }
             characters += utf8_characters(text + after_line_feed, length - after_line_feed);
+            note_host_text_marks(text, length);
             source_stream.consume(length);
         }
         if (!input.next(c)) {
@@ -168,6 +170,10 @@ void convert_host_to_host() {
             lines.line_feed_at(characters);
         ++characters;
         output.put(c);
+        // For the marks a character is one byte: itself below 0x80, and
+        // above it one that is none of CR, LF and ^Z.
+        auto mark = static_cast<unsigned char>(c < 0x80 ? c : 0x80);
+        note_host_text_marks(&mark, 1);
     }
 }
 
@@ -235,7 +241,7 @@ void convert_host_to_cpm() {
             end_mark.text_follows = true;
         }
         if (c == L'\n') {
-            if (after_cr && !held_cr) {
+            if (after_cr) {
                 carriage_return_record& pairs = this_conversion.line_ends_with_cr;
                 if (pairs.count++ == 0)
                     pairs.first = this_conversion.lines.position_of(offset - 1);
@@ -363,6 +369,10 @@ std::uint64_t untranslatable_count() {
     return this_conversion.untranslatable.count;
 }
 
+host_text_marks host_text_marks_found() {
+    return {this_conversion.line_ends_with_cr.count, this_conversion.end_mark.text_follows};
+}
+
 int run_conversion(const char* source, const char* write_name) {
     this_conversion = conversion_record{};
     if (source_is_host)
@@ -417,14 +427,14 @@ int run_conversion(const char* source, const char* write_name) {
         }
     }
     const end_mark_record& end_mark = this_conversion.end_mark;
-    if (end_mark.text_follows && !source_stream.failed() && !target_stream.failed())
+    bool warn_of_marks = !target_is_host && !source_stream.failed() && !target_stream.failed();
+    if (end_mark.text_follows && warn_of_marks)
         print_diagnostic("warning: %s:%lu:%lu: text goes on after a ^Z, where CP/M programs stop "
                          "reading",
                          source, static_cast<unsigned long>(end_mark.first.line),
                          static_cast<unsigned long>(end_mark.first.column));
     const carriage_return_record& pairs = this_conversion.line_ends_with_cr;
-    if (pairs.count > 0 && !ignore_unconvertible && !source_stream.failed() &&
-        !target_stream.failed())
+    if (pairs.count > 0 && !crlf_line_ends && !ignore_unconvertible && warn_of_marks)
         print_diagnostic("warning: %s:%lu:%lu: line ends in CR LF, which become CR CR LF "
                          "(use --crlf for DOS text)",
                          source, static_cast<unsigned long>(pairs.first.line),

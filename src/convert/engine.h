@@ -22,3 +22,11 @@ int run_conversion(const char* source, const char* write_name);
 /// How many characters without a translation the last conversion met, also
 /// under -i.
 std::uint64_t untranslatable_count();
+
+/// The marks of CP/M text that the last conversion of host text found: its
+/// CR LF pairs, and whether text follows a ^Z.
+struct host_text_marks {
+    std::uint64_t line_ends_with_cr;
+    bool text_after_end_mark;
+};
+host_text_marks host_text_marks_found();

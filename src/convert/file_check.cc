@@ -91,8 +91,11 @@ file_outcome check_file(const file_to_convert& file, int source_fd, bool binary)
     if (binary) {
         words = "binary";
     } else {
-        source_survey survey(source_is_host);
-        source_stream.observe(source_survey::take, &survey);
+        // The marks of host text are the engine's; CP/M text's are looked
+        // for in its raw bytes, past the ^Z where the engine stops reading.
+        source_survey survey;
+        if (!source_is_host)
+            source_stream.observe(source_survey::take, &survey);
         target_word word;
         int target_fd = open_checked_target(file, word);
         target_stream.attach(-1);
@@ -109,9 +112,10 @@ file_outcome check_file(const file_to_convert& file, int source_fd, bool binary)
             add(words, counted(count, "untranslatable"));
         if (std::uint64_t count = survey.line_ends_without_cr())
             add(words, counted(count, "line ends without CR"));
-        if (std::uint64_t count = survey.line_ends_with_cr())
-            add(words, counted(count, "line ends with CR"));
-        if (survey.text_after_end_mark())
+        host_text_marks marks = host_text_marks_found();
+        if (source_is_host && marks.line_ends_with_cr > 0)
+            add(words, counted(marks.line_ends_with_cr, "line ends with CR"));
+        if (source_is_host && marks.text_after_end_mark)
             add(words, "text after ^Z");
         if (std::uint64_t count = survey.records_after_end_mark())
             add(words, counted(count, "records after ^Z"));
@@ -122,8 +126,8 @@ file_outcome check_file(const file_to_convert& file, int source_fd, bool binary)
             word = target_word::DIFFERS;
         if (target_fd >= 0)
             close(target_fd);
-        static const char* const WORDS[] = {"",     "new", "differs", "same", "can't be replaced",
-                                            "not a regular file", "read error"};
+        static const char* const WORDS[] = {
+            "", "new", "differs", "same", "can't be replaced", "not a regular file", "read error"};
         if (!unreadable && word != target_word::NONE)
             add(words, WORDS[static_cast<int>(word)]);
         if (!converted || word == target_word::NOT_REPLACEABLE ||

@@ -174,7 +174,7 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
         target_stream.start_early_writeback();
     // In place, CP/M to CP/M, the records after the ^Z would be lost.
     bool cut_in_place = file.in_place && !source_is_host && !target_is_host;
-    source_survey survey(source_is_host);
+    source_survey survey;
     if (cut_in_place)
         source_stream.observe(source_survey::take, &survey);
     held_messages messages(existing >= 0);

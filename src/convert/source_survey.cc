@@ -1,4 +1,4 @@
-// The survey of a source's raw bytes, one memchr at a time.
+// The survey of a CP/M source's raw bytes, one memchr at a time.
 #include "convert/source_survey.h"
 
 #include <cstring>
@@ -23,31 +23,8 @@ void source_survey::take(void* survey, const unsigned char* bytes, std::size_t c
     auto& self = *static_cast<source_survey*>(survey);
     if (count == 0)
         return;
-    if (self.host_source_)
-        self.take_host_text(bytes, count);
-    else
-        self.take_cpm_text(bytes, count);
+    self.take_cpm_text(bytes, count);
     self.previous_ = bytes[count - 1];
-}
-
-// LF pairs with the CR before it, also across two blocks.
-void source_survey::take_host_text(const unsigned char* bytes, std::size_t count) {
-    const unsigned char* end = bytes + count;
-    for (const unsigned char* lf = find(bytes, end, LF); lf != end; lf = find(lf + 1, end, LF))
-        if ((lf == bytes ? previous_ : lf[-1]) == CR)
-            ++line_ends_with_cr_;
-    if (text_after_end_mark_)
-        return;
-    const unsigned char* mark = end_mark_seen_ ? bytes : find(bytes, end, CPM_END_MARK);
-    if (mark == end)
-        return;
-    end_mark_seen_ = true;
-    for (const unsigned char* byte = mark; byte != end; ++byte) {
-        if (*byte != CPM_END_MARK) {
-            text_after_end_mark_ = true;
-            return;
-        }
-    }
 }
 
 void source_survey::take_cpm_text(const unsigned char* bytes, std::size_t count) {
@@ -104,7 +81,7 @@ void source_survey::take_cpm_fill(const unsigned char* bytes, std::size_t count)
 }
 
 void source_survey::finish() {
-    if (!host_source_ && end_mark_seen_ && offset_ % CPM_RECORD_SIZE != 0 && record_has_text_)
+    if (end_mark_seen_ && offset_ % CPM_RECORD_SIZE != 0 && record_has_text_)
         ++records_after_end_mark_;
     record_has_text_ = false;
 }
