@@ -214,10 +214,11 @@ TEST(ClosedStreamsAndTheSameFile, FailWithoutWriting) {
 }
 
 // An interrupted folder run removes the temporary files it made (those that
-// wait in its batch among them) and ends by the signal. It is held writing
+// wait in its batch among them), writes the messages it held for the files
+// after them (bb's read error), and ends by the signal. It is held writing
 // into a FIFO target that its reader never empties, after two files wait in
 // the batch.
-TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
+TEST(Interrupt, RemovesTemporaryFilesWritesHeldMessagesAndEndsByTheSignal) {
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         SCOPED_TRACE(signal_number);
         scratch_dir scratch;
@@ -227,6 +228,7 @@ TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
             write_file(scratch / "in/" + name, "new\n");
             write_file(scratch / "out/" + name, "old\n");
         }
+        write_file(scratch / "in/bb", "\xff\n");
         write_file(scratch / "in/c", std::string(1 << 20, 'x'));
         ASSERT_EQ(unlink((scratch / "out/c").c_str()), 0);
         ASSERT_EQ(mkfifo((scratch / "out/c").c_str(), 0666), 0);
@@ -243,6 +245,9 @@ TEST(Interrupt, RemovesTemporaryFilesAndEndsByTheSignal) {
         run_result result = wait_converter_process(running);
         close(reader);
         EXPECT_EQ(result.status, 128 + signal_number);
+        EXPECT_NE(result.err.find(P + "read error on in/bb: " + std::strerror(EILSEQ) + "\n"),
+                  std::string::npos)
+            << result.err;
         for (const char* name : {"a", "b", "d"})
             EXPECT_EQ(read_file(scratch / "out/" + name), "old\n") << name;
         std::vector<std::string> left;

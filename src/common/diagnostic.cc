@@ -1,6 +1,8 @@
 // Diagnostics on standard error, each prefixed with the program's name.
 #include "common/diagnostic.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,8 @@ namespace {
 int status_length;
 
 std::string* held_messages;
+// How many held_diagnostics_change live: read by a signal's handler.
+volatile std::sig_atomic_t held_messages_changing = 0;
 
 } // namespace
 
@@ -52,6 +56,7 @@ std::string* hold_diagnostics(std::string* held) {
 
 void print_diagnostic(const char* format, ...) {
     if (held_messages) {
+        held_diagnostics_change change;
         va_list arguments;
         va_start(arguments, format);
         char line[512];
@@ -100,6 +105,32 @@ void write_held_diagnostics(const std::string& held) {
     clear_status_line();
     std::fwrite(held.data(), 1, held.size(), stderr);
     funlockfile(stderr);
+}
+
+void write_held_diagnostics_on_the_way_out(const std::string& held) {
+    const char* from = held.data();
+    std::size_t left = held.size();
+    while (left > 0) {
+        ssize_t written = write(STDERR_FILENO, from, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        from += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+held_diagnostics_change::held_diagnostics_change() {
+    held_messages_changing = held_messages_changing + 1;
+}
+
+held_diagnostics_change::~held_diagnostics_change() {
+    held_messages_changing = held_messages_changing - 1;
+}
+
+bool held_diagnostics_changing() {
+    return held_messages_changing != 0;
 }
 
 void show_status_line(const char* format, ...) {

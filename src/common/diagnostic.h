@@ -35,6 +35,23 @@ std::string* hold_diagnostics(std::string* held);
 /// Writes messages that were held, as they were held.
 void write_held_diagnostics(const std::string& held);
 
+/// Writes held messages with write(2) alone: safe in a signal handler and
+/// without memory, for the way out of the run.
+void write_held_diagnostics_on_the_way_out(const std::string& held);
+
+/// Marks the held messages as being changed while it lives (appended to,
+/// moved, cleared): a signal that lands meanwhile must not read them.
+class held_diagnostics_change {
+  public:
+    held_diagnostics_change();
+    ~held_diagnostics_change();
+    held_diagnostics_change(const held_diagnostics_change&) = delete;
+    held_diagnostics_change& operator=(const held_diagnostics_change&) = delete;
+};
+
+/// Whether a held_diagnostics_change lives at this moment.
+bool held_diagnostics_changing();
+
 /// Shows a printf-formatted line on standard error that the next one, the
 /// next message or clear_status_line replaces: progress on a terminal.
 void show_status_line(const char* format, ...) __attribute__((format(printf, 1, 2)));

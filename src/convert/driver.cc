@@ -23,7 +23,7 @@
 #include "convert/drive_names.h"
 #include "convert/file_conversion.h"
 #include "convert/folder_conversion.h"
-#include "convert/interrupt_cleanup.h"
+#include "convert/run_exit.h"
 #include "convert/run_state.h"
 #include "convert/target_file.h"
 
@@ -416,8 +416,7 @@ int convert(command_line& line) {
         return exit_status(file_outcome::FAILED);
     // A check makes nothing: a missing target folder holds only new files.
     if (line.make_target_folder && !check_only && mkdir(target_name, 0777) != 0) {
-        print_diagnostic("couldn't create %s: %s", line.target_shown.c_str(),
-                         std::strerror(errno));
+        print_diagnostic("couldn't create %s: %s", line.target_shown.c_str(), std::strerror(errno));
         return 1;
     }
     file_outcome outcome =
@@ -429,13 +428,8 @@ int convert(command_line& line) {
     return exit_status(outcome);
 }
 
-} // namespace
-
-int run_converter(int argc, char* argv[]) {
-    install_out_of_memory_handler();
-    set_program_name(argc > 0 && argv[0] ? argv[0] : "");
-    hold_closed_standard_descriptors();
-    install_interrupt_cleanup();
+// The run from the locale on; its status.
+int run(int argc, char* argv[]) {
     if (!std::setlocale(LC_CTYPE, "")) {
         print_diagnostic("setlocale(LC_CTYPE) failed");
         explain_missing_locale();
@@ -459,4 +453,14 @@ int run_converter(int argc, char* argv[]) {
     if (line.list_charsets)
         return list_named_charsets(line.argv0) == 0 ? finish_standard_output() : 1;
     return convert(line);
+}
+
+} // namespace
+
+int run_converter(int argc, char* argv[]) {
+    install_out_of_memory_handler();
+    set_program_name(argc > 0 && argv[0] ? argv[0] : "");
+    hold_closed_standard_descriptors();
+    install_run_exit();
+    return end_run(run(argc, argv));
 }

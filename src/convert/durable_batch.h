@@ -14,7 +14,8 @@
 // storage.
 //
 // Messages keep the order of the files: while a file waits, the messages of
-// the files after it are held and written after its commit's own.
+// the files after it are held and written after its commit's own. A run
+// that ends early (a signal, out of memory) writes them on its way out.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +32,7 @@ class durable_batch {
     durable_batch(const durable_batch&) = delete;
     durable_batch& operator=(const durable_batch&) = delete;
     /// Commits what still waits.
-    ~durable_batch() { commit(); }
+    ~durable_batch();
 
     /// Takes the target of a converted file. A new file waits (and a full
     /// batch is committed); any other target is committed at once, after
@@ -52,6 +53,8 @@ class durable_batch {
 
   private:
     void commit_one(target_file& target, bool on_stable_storage);
+    /// The run's way out: the messages held and not yet written.
+    static void write_held_messages(bool in_allocation);
 
     struct waiting_file {
         std::string messages_before;
@@ -61,5 +64,7 @@ class durable_batch {
     std::size_t capacity_;
     std::size_t failures_ = 0;
     std::vector<waiting_file> waiting_;
+    /// How many of the waiting files' messages a commit has written.
+    std::size_t messages_written_ = 0;
     std::string held_; ///< messages since the last waiting file
 };

@@ -10,7 +10,7 @@
 
 #include "common/diagnostic.h"
 #include "common/platform.h"
-#include "convert/interrupt_cleanup.h"
+#include "convert/run_exit.h"
 #include "convert/stream_names.h"
 
 namespace {

@@ -1,13 +1,14 @@
-// The list of temporary files to remove on an interrupt, and the handler.
+// The list of temporary files to remove on the way out, and the handlers.
 //
-// The handler may run between any two instructions of the run. The list is a
-// fixed array of slots that the run fills and empties with atomic stores, in
-// an order that keeps every state the handler can see consistent: a name is
-// stored before the count that covers it, and cleared before the count
-// shrinks past it. The handler does nothing but unlink(2) and re-raise, both
-// safe in a signal handler. Each name is removed through the folder it was
-// created in, so that a folder moved during the run is still cleaned.
-#include "convert/interrupt_cleanup.h"
+// A signal's handler may run between any two instructions of the run. The
+// list is a fixed array of slots that the run fills and empties with atomic
+// stores, in an order that keeps every state the handler can see
+// consistent: a name is stored before the count that covers it, and cleared
+// before the count shrinks past it. The handlers do nothing but unlink(2),
+// write(2) and raise, all safe in a signal handler and none needing memory.
+// Each name is removed through the folder it was created in, so that a
+// folder moved during the run is still cleaned.
+#include "convert/run_exit.h"
 
 #include <atomic>
 #include <csignal>
@@ -25,17 +26,25 @@ constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 std::atomic<const char*> temporary_files[MOST_TEMPORARY_FILES];
 std::atomic<int> temporary_folders[MOST_TEMPORARY_FILES];
 std::atomic<std::size_t> slots_used{0};
+std::atomic<void (*)(bool)> held_messages_writer{nullptr};
 
-// Safe in a signal handler and without memory: unlinkat alone.
-void remove_temporary_files() {
+// What every end does before its status.
+void leave_nothing_behind(bool in_allocation) {
     std::size_t used = slots_used.load();
     for (std::size_t i = 0; i < used; ++i)
         if (const char* name = temporary_files[i].load())
             unlinkat(temporary_folders[i].load(), name, 0);
+    if (auto writer = held_messages_writer.load())
+        writer(in_allocation);
 }
 
-extern "C" void remove_temporary_files_and_raise(int signal_number) {
-    remove_temporary_files();
+// Out of memory: called by the new-handler before its message.
+void leave_nothing_behind_in_allocation() {
+    leave_nothing_behind(true);
+}
+
+extern "C" void end_run_by_signal(int signal_number) {
+    leave_nothing_behind(false);
     // The default action, so that the parent sees the run end by the signal.
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
@@ -50,10 +59,10 @@ extern "C" void remove_temporary_files_and_raise(int signal_number) {
 
 } // namespace
 
-void install_interrupt_cleanup() {
+void install_run_exit() {
     std::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action {};
-    action.sa_handler = remove_temporary_files_and_raise;
+    action.sa_handler = end_run_by_signal;
     sigemptyset(&action.sa_mask);
     for (int signal_number : CLEANUP_SIGNALS)
         sigaddset(&action.sa_mask, signal_number);
@@ -62,7 +71,7 @@ void install_interrupt_cleanup() {
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
             sigaction(signal_number, &action, nullptr);
     }
-    set_out_of_memory_cleanup(remove_temporary_files);
+    set_out_of_memory_cleanup(leave_nothing_behind_in_allocation);
 }
 
 void remember_temporary_file(int dir, const char* name) {
@@ -84,4 +93,13 @@ void forget_temporary_file(const char* name) {
     }
     while (used > 0 && temporary_files[used - 1].load() == nullptr)
         slots_used.store(--used);
+}
+
+void set_held_messages_writer(void (*writer)(bool in_allocation)) {
+    held_messages_writer.store(writer);
+}
+
+int end_run(int status) {
+    leave_nothing_behind(false);
+    return status;
 }
