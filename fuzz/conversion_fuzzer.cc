@@ -271,19 +271,23 @@ std::string reference_messages(const reference_result& r) {
     auto line = [&](const std::string& text) {
         messages += std::string(PROGRAM) + ": " + text + "\n";
     };
+    // A failure's line, then the place of its cause in the source.
+    auto failure = [&](const char* what, const char* name, unsigned long at_line,
+                       unsigned long at_column, const std::string& cause) {
+        line(std::string(what) + " error on " + name + ": " + std::strerror(EILSEQ));
+        line(std::string(SOURCE) + ":" + std::to_string(at_line) + ":" + std::to_string(at_column) +
+             ": " + cause);
+    };
+    char cause[64];
     if (r.read_error) {
-        line(std::string("read error on ") + SOURCE + ": " + std::strerror(EILSEQ));
-        char place[128];
-        std::snprintf(place, sizeof place, "%s:%lu:%lu: byte 0x%02X is not valid in this locale",
-                      SOURCE, r.invalid_line, r.invalid_column, r.invalid_byte);
-        line(place);
+        std::snprintf(cause, sizeof cause, "byte 0x%02X is not valid in this locale",
+                      r.invalid_byte);
+        failure("read", SOURCE, r.invalid_line, r.invalid_column, cause);
     }
     if (r.write_error) {
-        line(std::string("write error on ") + TARGET + ": " + std::strerror(EILSEQ));
-        char place[128];
-        std::snprintf(place, sizeof place, "%s:%lu:%lu: U+%04lX cannot be written in this locale",
-                      SOURCE, r.unencodable_line, r.unencodable_column, r.unencodable_value);
-        line(place);
+        std::snprintf(cause, sizeof cause, "U+%04lX cannot be written in this locale",
+                      r.unencodable_value);
+        failure("write", TARGET, r.unencodable_line, r.unencodable_column, cause);
     }
     if (r.untranslatable > 0 && !ignore_unconvertible) {
         line(std::string(unconvertible_is_error ? "" : "warning: ") + SOURCE +

@@ -363,6 +363,19 @@ void print_first_untranslatable(const char* source) {
                      static_cast<unsigned long>(found.first.column), what, count);
 }
 
+// A stream's failure: "read error" or "write error" on name, then, where
+// the character that caused it is known, its place in the source and the
+// cause, and the hint at the locale when the host's side failed.
+void report_stream_failure(const char* what, const char* name, int error_number, const char* source,
+                           const text_position* place, const char* cause, bool host_side) {
+    print_diagnostic("%s error on %s: %s", what, name, std::strerror(error_number));
+    if (place)
+        print_diagnostic("%s:%lu:%lu: %s", source, static_cast<unsigned long>(place->line),
+                         static_cast<unsigned long>(place->column), cause);
+    if (host_side)
+        hint_at_ascii_locale(error_number);
+}
+
 } // namespace
 
 std::uint64_t untranslatable_count() {
@@ -388,28 +401,21 @@ int run_conversion(const char* source, const char* write_name) {
 
     int result = 0;
     if (source_stream.failed()) {
-        print_diagnostic("read error on %s: %s", source,
-                         std::strerror(source_stream.error_number()));
         const invalid_input_record& invalid = this_conversion.invalid_input;
-        if (invalid.seen)
-            print_diagnostic("%s:%lu:%lu: byte 0x%02X is not valid in this locale", source,
-                             static_cast<unsigned long>(invalid.first.line),
-                             static_cast<unsigned long>(invalid.first.column), invalid.byte);
-        if (source_is_host)
-            hint_at_ascii_locale(source_stream.error_number());
+        char cause[64];
+        std::snprintf(cause, sizeof cause, "byte 0x%02X is not valid in this locale", invalid.byte);
+        report_stream_failure("read", source, source_stream.error_number(), source,
+                              invalid.seen ? &invalid.first : nullptr, cause, source_is_host);
         result = -1;
     }
     if (target_stream.failed()) {
-        print_diagnostic("write error on %s: %s", write_name,
-                         std::strerror(target_stream.error_number()));
         const unencodable_record& unencodable = this_conversion.unencodable;
-        if (unencodable.seen)
-            print_diagnostic("%s:%lu:%lu: U+%04lX cannot be written in this locale", source,
-                             static_cast<unsigned long>(unencodable.first.line),
-                             static_cast<unsigned long>(unencodable.first.column),
-                             static_cast<unsigned long>(unencodable.value));
-        if (target_is_host)
-            hint_at_ascii_locale(target_stream.error_number());
+        char cause[64];
+        std::snprintf(cause, sizeof cause, "U+%04lX cannot be written in this locale",
+                      static_cast<unsigned long>(unencodable.value));
+        report_stream_failure("write", write_name, target_stream.error_number(), source,
+                              unencodable.seen ? &unencodable.first : nullptr, cause,
+                              target_is_host);
         result = -1;
     }
     if (this_conversion.untranslatable.count > 0 && !ignore_unconvertible) {
