@@ -133,13 +133,16 @@ int host_to_cpm_char(wchar_t c) {
     return found != end && found->character == c ? found->code : -1;
 }
 
-void reset_charsets_for_testing() {
-    for (charset_entries* table : {&charset_table, &alt_charset_table}) {
-        for (wchar_t*& entry : *table) {
-            std::free(entry);
-            entry = nullptr;
-        }
+void clear_charset_table(charset_entries& table) {
+    for (wchar_t*& entry : table) {
+        std::free(entry);
+        entry = nullptr;
     }
+}
+
+void reset_charsets_for_testing() {
+    clear_charset_table(charset_table);
+    clear_charset_table(alt_charset_table);
     std::free(unprintable_char);
     charset_index.built = false;
     alt_charset_index.built = false;

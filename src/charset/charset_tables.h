@@ -24,6 +24,9 @@ extern wchar_t* unprintable_char;
 /// Afterwards the table is taken as final and the reverse lookup indexes it.
 void fill_charset_table(charset_entries& table, int column);
 
+/// Empties table: every entry's text freed and the entry left unset.
+void clear_charset_table(charset_entries& table);
+
 /// Takes table as final again once its entries have been replaced: the
 /// reverse lookup indexes it anew.
 void reindex_charset_table(charset_entries& table);

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <dirent.h>
@@ -91,13 +90,6 @@ std::string description_of(const std::string& path) {
     return text;
 }
 
-void clear_table(charset_entries& table) {
-    for (wchar_t*& entry : table) {
-        std::free(entry);
-        entry = nullptr;
-    }
-}
-
 wchar_t* copy_of(const wchar_t* entry) {
     if (!entry)
         return nullptr;
@@ -109,7 +101,7 @@ wchar_t* copy_of(const wchar_t* entry) {
 
 // The set, complete in charset_table, made the alternate table as well.
 void use_primary_for_both() {
-    clear_table(alt_charset_table);
+    clear_charset_table(alt_charset_table);
     for (int code = 0; code < CPM_CODE_COUNT; ++code)
         alt_charset_table[code] = copy_of(charset_table[code]);
     reindex_charset_table(alt_charset_table);
@@ -138,7 +130,7 @@ int use_named_charset(const char* name, const char* argv0) {
         return -1;
     }
     // The set's own statements fill the primary table from empty.
-    clear_table(charset_table);
+    clear_charset_table(charset_table);
     if (column >= 0) {
         fill_charset_table(charset_table, column);
     } else {
