@@ -1,4 +1,5 @@
-// The four conversion loops and the checks after them.
+// The four conversion loops, character by character around the block loops,
+// and the report after them.
 //
 // CP/M text is one byte per character with CR LF line ends; its text ends at
 // the first ^Z or at the end of the file, and a CP/M file is filled with ^Z
@@ -8,12 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <cwchar>
 
 #include "charset/charset_tables.h"
 #include "common/ascii_run.h"

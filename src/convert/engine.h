@@ -1,5 +1,8 @@
 // The conversion engine: one pass from the open source stream to the open
 // target stream, in one of the four directions between host and CP/M text.
+// Its parts: the character loops and the report (engine.cc), its record of
+// the conversion (conversion_record.h), the plan of the host text for each
+// CP/M code (host_output_plan.h) and the block loops (block_loops.h).
 #pragma once
 
 #include <cstddef>
@@ -14,9 +17,11 @@ constexpr unsigned char CPM_END_MARK = 0x1A;
 constexpr std::size_t CPM_RECORD_SIZE = 128;
 
 /// Converts the source into the target as the run state says, completes a
-/// CP/M target, writes it out and ends its comparison, then reports read errors, write errors (naming write_name)
-/// and untranslatable characters, in that order; source names the source in
-/// messages. Returns 0 when the conversion succeeded and -1 when it failed.
+/// CP/M target, writes it out and ends its comparison, then reports read
+/// errors, write errors (naming write_name), untranslatable characters and,
+/// on the way to CP/M, the marks of CP/M text in the host's, in that order;
+/// source names the source in messages. Returns 0 when the conversion
+/// succeeded and -1 when it failed.
 int run_conversion(const char* source, const char* write_name);
 
 /// How many characters without a translation the last conversion met, also
