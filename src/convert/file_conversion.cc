@@ -11,11 +11,11 @@
 
 #include "common/diagnostic.h"
 #include "common/platform.h"
-#include "convert/binary_file.h"
 #include "convert/engine.h"
 #include "convert/file_check.h"
 #include "convert/round_trip.h"
 #include "convert/run_state.h"
+#include "convert/skip_rules.h"
 #include "convert/source_survey.h"
 #include "convert/stream_names.h"
 
@@ -46,21 +46,6 @@ int open_source(const file_to_convert& file, bool& is_stream) {
     if (fd < 0)
         print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
     return fd;
-}
-
-// Whether the open source, at the start of the source stream, has the
-// first bytes of a binary file. A regular file is read as far as its size,
-// which tells whether the window holds all of it, without a read more to
-// meet the end (a CP/M conversion stops at the ^Z and never makes that
-// read). A read error is not held against it; the conversion reports it.
-bool has_binary_start(const struct stat* source) {
-    bool sized = source && S_ISREG(source->st_mode);
-    auto size = sized ? static_cast<std::uint64_t>(source->st_size) : 0;
-    source_stream.fill_to(sized && size < BINARY_WINDOW ? static_cast<std::size_t>(size)
-                                                        : BINARY_WINDOW);
-    bool whole = source_stream.at_end() || (sized && source_stream.available() == size);
-    return !source_stream.failed() &&
-           has_binary_bytes(source_stream.data(), source_stream.available(), whole);
 }
 
 // Messages held back while it is not known whether a file is left alone:
@@ -152,8 +137,9 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
     mode_t new_file_mode =
         source && !file.source_is_stdin && S_ISREG(source->st_mode) ? source->st_mode : 0666;
     std::uint64_t existing_size = 0;
-    int existing =
-        file.from_folder && source ? open_target_to_compare(file.target, *source, existing_size) : -1;
+    int existing = file.from_folder && source
+                       ? open_target_to_compare(file.target, *source, existing_size)
+                       : -1;
     if (existing >= 0) {
         target.name(file.target);
         target_stream.attach(-1);
@@ -184,8 +170,8 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
             close(existing);
             return file_outcome::FAILED;
         }
-        bool stands_for_source =
-            result == 0 && (!target_stream.differs() || converts_back_to_source(source_fd, existing));
+        bool stands_for_source = result == 0 && (!target_stream.differs() ||
+                                                 converts_back_to_source(source_fd, existing));
         close(existing);
         if (stands_for_source) {
             messages.drop();
@@ -197,7 +183,7 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
         source_stream.drain();
         survey.finish();
         if (survey.records_after_end_mark() > 0) {
-            report_skip(file.source.shown, "data after its ^Z");
+            report_skip(file.source.shown, SKIP_DATA_AFTER_END_MARK);
             return file_outcome::SKIPPED;
         }
     }
@@ -209,11 +195,6 @@ file_outcome write_conversion(const file_to_convert& file, int source_fd, const 
 }
 
 } // namespace
-
-void report_skip(const char* shown, const char* reason) {
-    if (!quiet)
-        print_diagnostic("skipping %s: %s", shown, reason);
-}
 
 file_outcome convert_file(const file_to_convert& file, target_file& target) {
     bool source_is_stream;
@@ -228,7 +209,7 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         if (!source_known)
             print_diagnostic("couldn't open %s: %s", file.source.shown, std::strerror(errno));
         else
-            report_skip(file.source.shown, "not a regular file");
+            report_skip(file.source.shown, SKIP_NOT_A_REGULAR_FILE);
         close(source_fd);
         return source_known ? file_outcome::SKIPPED : file_outcome::FAILED;
     }
@@ -244,7 +225,7 @@ file_outcome convert_file(const file_to_convert& file, target_file& target) {
         if (check_only) {
             outcome = check_file(file, source_fd, true);
         } else {
-            report_skip(file.source.shown, "a binary file");
+            report_skip(file.source.shown, SKIP_BINARY_FILE);
             outcome = file_outcome::SKIPPED;
         }
     } else if (check_only) {

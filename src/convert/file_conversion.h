@@ -33,10 +33,6 @@ enum class file_outcome { CONVERTED, FAILED, SKIPPED };
 /// would do: CONVERTED, a file would be written; SKIPPED, none; FAILED, the
 /// file would fail. A run: FAILED when any file failed, else CONVERTED when
 /// any was (or would be) written, else SKIPPED.
-/// Says that the file shown is skipped and why, "skipping %s: %s", unless
-/// the run is --quiet: the one way every skip is told.
-void report_skip(const char* shown, const char* reason);
-
 /// Opens the source and target, runs the engine and closes the source; on
 /// any outcome but CONVERTED the target is abandoned and an existing target
 /// is as it was.

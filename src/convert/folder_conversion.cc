@@ -22,6 +22,7 @@
 #include "convert/durable_batch.h"
 #include "convert/file_conversion.h"
 #include "convert/run_state.h"
+#include "convert/skip_rules.h"
 #include "convert/target_file.h"
 
 namespace {
@@ -29,9 +30,6 @@ namespace {
 // A run of more files than this shows its progress on a terminal.
 constexpr std::size_t PROGRESS_FROM = 100;
 constexpr std::int64_t PROGRESS_INTERVAL_NS = 100 * 1000 * 1000;
-
-// What the listing says a name in the source folder is.
-enum class listed_as { REGULAR, LINK, OTHER, UNKNOWN };
 
 struct folder_entry {
     std::string name;
@@ -102,38 +100,6 @@ std::string shown_in(const run_folder& folder, const std::string& name) {
     if (!folder.whole_drive && (shown.empty() || shown.back() != '/'))
         shown += '/';
     return shown + shown_name(name.c_str());
-}
-
-// Why an entry is skipped before it is opened, or null to convert it. A link
-// is followed; only a link that leads nowhere is not a regular file, and one
-// that cannot be followed for another reason is converted, so that its open
-// reports why. In place, a link is skipped: the file it leads to is
-// converted under its own name, and converting it twice would convert the
-// new text again.
-const char* reason_to_skip(const folder_entry& entry, int folder, const char* path,
-                           bool in_place) {
-    bool is_link = entry.kind == listed_as::LINK;
-    if (entry.kind == listed_as::OTHER)
-        return "not a regular file";
-    if (entry.kind == listed_as::UNKNOWN) {
-        struct stat status;
-        if (fstatat(folder, path, &status, AT_SYMLINK_NOFOLLOW) == 0) {
-            is_link = S_ISLNK(status.st_mode);
-            if (!is_link && !S_ISREG(status.st_mode))
-                return "not a regular file";
-        }
-    }
-    if (is_link) {
-        struct stat status;
-        if (fstatat(folder, path, &status, 0) == 0 ? !S_ISREG(status.st_mode)
-                                                   : errno == ENOENT || errno == ENOTDIR)
-            return "not a regular file";
-    }
-    if (is_temporary_name(entry.name))
-        return "left by an interrupted run";
-    if (in_place && is_link)
-        return "a symbolic link";
-    return nullptr;
 }
 
 // Whether two held folders are the same folder, however each was spelled.
@@ -210,7 +176,8 @@ file_outcome convert_folder(const run_folder& source, const run_folder& target) 
         const std::string& source_file = names[i].name;
         const std::string& name = in_drive ? in_drive->existing(source_file) : source_file;
         std::string source_shown_name = shown_in(source, source_file);
-        if (const char* reason = reason_to_skip(names[i], sources, source_file.c_str(), in_place)) {
+        if (const char* reason = reason_to_skip(names[i].name, names[i].kind, sources,
+                                                source_file.c_str(), in_place)) {
             report_skip(source_shown_name.c_str(), reason);
             continue;
         }

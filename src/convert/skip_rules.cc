@@ -1,4 +1,4 @@
-// The binary rule.
+// The skip reasons, and the binary rule.
 //
 // By type: the types of programs, libraries, overlays and archives, which no
 // text ever carries.
@@ -27,11 +27,17 @@
 // taken for text, and at most 6 in 1000 of 256 bytes; every real text file of
 // the corpus is text. Bytes 0x80 and above are never held against a file:
 // they are letters in national and WordStar text, and in host text's UTF-8.
-#include "convert/binary_file.h"
+#include "convert/skip_rules.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 
+#include "common/diagnostic.h"
 #include "convert/engine.h"
+#include "convert/run_state.h"
+#include "convert/target_file.h"
 
 namespace {
 
@@ -136,4 +142,52 @@ bool has_binary_bytes(const unsigned char* bytes, std::size_t count, bool whole)
     }
     suspects += count_suspects(at, end);
     return suspects * SUSPECTS_ONE_IN > counted;
+}
+
+// A regular file is read as far as its size, so that a CP/M conversion,
+// which stops at the ^Z, never makes a read more just to meet the end.
+bool has_binary_start(const struct stat* source) {
+    bool sized = source && S_ISREG(source->st_mode);
+    auto size = sized ? static_cast<std::uint64_t>(source->st_size) : 0;
+    source_stream.fill_to(sized && size < BINARY_WINDOW ? static_cast<std::size_t>(size)
+                                                        : BINARY_WINDOW);
+    bool whole = source_stream.at_end() || (sized && source_stream.available() == size);
+    return !source_stream.failed() &&
+           has_binary_bytes(source_stream.data(), source_stream.available(), whole);
+}
+
+// A link is followed; only a link that leads nowhere is not a regular file, and one
+// that cannot be followed for another reason is converted, so that its open
+// reports why. In place, a link is skipped: the file it leads to is
+// converted under its own name, and converting it twice would convert the
+// new text again.
+const char* reason_to_skip(const std::string& name, listed_as kind, int folder, const char* path,
+                           bool in_place) {
+    bool is_link = kind == listed_as::LINK;
+    if (kind == listed_as::OTHER)
+        return SKIP_NOT_A_REGULAR_FILE;
+    if (kind == listed_as::UNKNOWN) {
+        struct stat status;
+        if (fstatat(folder, path, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+            is_link = S_ISLNK(status.st_mode);
+            if (!is_link && !S_ISREG(status.st_mode))
+                return SKIP_NOT_A_REGULAR_FILE;
+        }
+    }
+    if (is_link) {
+        struct stat status;
+        if (fstatat(folder, path, &status, 0) == 0 ? !S_ISREG(status.st_mode)
+                                                   : errno == ENOENT || errno == ENOTDIR)
+            return SKIP_NOT_A_REGULAR_FILE;
+    }
+    if (is_temporary_name(name))
+        return "left by an interrupted run";
+    if (in_place && is_link)
+        return "a symbolic link";
+    return nullptr;
+}
+
+void report_skip(const char* shown, const char* reason) {
+    if (!quiet)
+        print_diagnostic("skipping %s: %s", shown, reason);
 }

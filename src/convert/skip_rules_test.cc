@@ -1,7 +1,7 @@
 // The binary rule: each reason for binary and for text on both sides of its
 // threshold, every real text file of the corpus, and the rates at which
 // generated binary data passes for text.
-#include "convert/binary_file.h"
+#include "convert/skip_rules.h"
 
 #include <gtest/gtest.h>
 
