@@ -4,9 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "convert/engine.h"
-
 #include "common/host_text.h"
+#include "convert/engine.h"
 #include "convert/run_state.h"
 
 conversion_record this_conversion;

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include "common/diagnostic.h"
-#include "convert/skip_rules.h"
 #include "convert/engine.h"
 #include "convert/round_trip.h"
 #include "convert/run_state.h"
