@@ -237,10 +237,18 @@ TEST(Interrupt, RemovesTemporaryFilesWritesHeldMessagesAndEndsByTheSignal) {
         run_options options;
         options.working_dir = scratch.path();
         running_converter running = start_converter_process({"-u", "in", "-u", "out"}, options);
-        std::string waiting = scratch / ("out/b.temp." + std::to_string(running.pid));
-        for (int tries = 0; tries < 3000 && !file_exists(waiting); ++tries)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(file_exists(waiting));
+        // The run has reached c, past bb, once c's text comes through the
+        // FIFO; it then blocks, the FIFO full, for as long as it is not
+        // read (up to 30 s, as slow as an emulator may be).
+        char first[1];
+        bool at_c = false;
+        for (int tries = 0; tries < 3000 && !at_c; ++tries) {
+            at_c = read(reader, first, 1) == 1;
+            if (!at_c)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(at_c);
+        ASSERT_TRUE(file_exists(scratch / ("out/b.temp." + std::to_string(running.pid))));
         kill(running.pid, signal_number);
         run_result result = wait_converter_process(running);
         close(reader);
