@@ -22,6 +22,7 @@ struct check_case {
     std::string line;   ///< after "S: "
     int status;
     const char* to = nullptr; ///< the target's format, where it is the source's
+    const char* locale = "C.UTF-8";
 };
 
 // clang-format off
@@ -46,6 +47,8 @@ const check_case CHECKS[] = {
     // reader's 64 KiB buffers.
     {"HostCopy",           "-u", "a\r\nb\x1a\x1a c\r\n",              nullptr, "2 line ends with CR, text after ^Z, new", 1, "-u"},
     {"HostCopyAcrossBuffers", "-u", std::string(65535, 'a') + "\r\n\x1a", "x", "1 line ends with CR, differs", 1, "-u"},
+    // In an ASCII locale the copy goes character by character.
+    {"HostCopyInAsciiLocale", "-u", "a\r\nb\x1a c\r\n",                 nullptr, "2 line ends with CR, text after ^Z, new", 1, "-u", "C"},
 };
 // clang-format on
 
@@ -71,6 +74,7 @@ TEST_P(Check, WordsAndNothingWritten) {
     std::vector<std::string> before = scratch.entries();
     run_options options;
     options.working_dir = scratch.path();
+    options.environment = {std::string("LC_ALL=") + c.locale};
     run_result result = run_converter_process(args, options);
     EXPECT_EQ(result.out, "S: " + c.line + "\n");
     EXPECT_EQ(result.status, c.status) << result.err;
