@@ -208,51 +208,49 @@ struct neon_bytes : byte_class_detail::portable_bytes {
 namespace byte_class_detail {
 
 #ifdef VORBIX_HAVE_SSE2
-inline unsigned leading_run(__m128i outside) {
+inline unsigned leading_run_of(__m128i outside) {
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(outside));
     return mask != 0 ? static_cast<unsigned>(__builtin_ctz(mask)) : 16;
-}
-inline unsigned plain_text_in_16(const unsigned char* bytes) {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-    // Signed: bytes from 0x80 up compare below the space as well.
-    __m128i below_space = _mm_andnot_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
-                                           _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
-    return leading_run(_mm_or_si128(below_space, _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))));
-}
-inline unsigned ascii_in_16(const unsigned char* bytes) {
-    return leading_run(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
 }
 #else
 // NEON has no movemask: narrowing each 16-bit lane by four keeps four bits
 // of each byte's 0 or 0xFF, in order, in one 64-bit word.
-inline unsigned leading_run(uint8x16_t outside) {
+inline unsigned leading_run_of(uint8x16_t outside) {
     uint64_t nibbles =
         vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(outside), 4)), 0);
     return nibbles != 0 ? static_cast<unsigned>(__builtin_ctzll(nibbles)) / 4 : 16;
-}
-inline unsigned plain_text_in_16(const unsigned char* bytes) {
-    uint8x16_t block = vld1q_u8(bytes);
-    uint8x16_t below_space =
-        vandq_u8(vcltq_u8(block, vdupq_n_u8(0x20)), vmvnq_u8(vceqq_u8(block, vdupq_n_u8('\t'))));
-    return leading_run(vorrq_u8(below_space, vcgeq_u8(block, vdupq_n_u8(0x7F))));
-}
-inline unsigned ascii_in_16(const unsigned char* bytes) {
-    return leading_run(vcgeq_u8(vld1q_u8(bytes), vdupq_n_u8(0x80)));
 }
 #endif
 
 } // namespace byte_class_detail
 
 /// How many of the sixteen bytes at bytes, from the first, are plain text
-/// (0x20 to 0x7E and the tab).
+/// (0x20 to 0x7E and the tab), and how many are ASCII.
+#ifdef VORBIX_HAVE_SSE2
 inline unsigned plain_text_in_16(const unsigned char* bytes) {
-    return byte_class_detail::plain_text_in_16(bytes);
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    // Signed: bytes from 0x80 up compare below the space as well.
+    __m128i below_space = _mm_andnot_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                                           _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+    return byte_class_detail::leading_run_of(
+        _mm_or_si128(below_space, _mm_cmpeq_epi8(block, _mm_set1_epi8(0x7F))));
 }
-
-/// How many of the sixteen bytes at bytes, from the first, are ASCII.
 inline unsigned ascii_in_16(const unsigned char* bytes) {
-    return byte_class_detail::ascii_in_16(bytes);
+    return byte_class_detail::leading_run_of(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)));
 }
+#else
+inline unsigned plain_text_in_16(const unsigned char* bytes) {
+    uint8x16_t block = vld1q_u8(bytes);
+    uint8x16_t below_space =
+        vandq_u8(vcltq_u8(block, vdupq_n_u8(0x20)), vmvnq_u8(vceqq_u8(block, vdupq_n_u8('\t'))));
+    return byte_class_detail::leading_run_of(
+        vorrq_u8(below_space, vcgeq_u8(block, vdupq_n_u8(0x7F))));
+}
+inline unsigned ascii_in_16(const unsigned char* bytes) {
+    return byte_class_detail::leading_run_of(vcgeq_u8(vld1q_u8(bytes), vdupq_n_u8(0x80)));
+}
+#endif
 #endif
 
 namespace byte_class_detail {

@@ -335,7 +335,7 @@ void convert_cpm_to_host() {
         output.put(L'\r');
 }
 
-// Writes the end mark (with -z) and the ^Z fill up to a whole this_conversion.
+// Writes the end mark (with -z) and the ^Z fill up to a whole record.
 void complete_cpm_target() {
     if (always_terminate)
         target_stream.put(CPM_END_MARK);

@@ -45,8 +45,6 @@ constexpr const char* BINARY_FILE_TYPES[] = {"COM", "REL", "IRL", "OVR", "OVL", 
                                              "RSP", "RSX", "SYS", "LBR", "ARK", "ARC"};
 
 constexpr unsigned char NUL = 0x00;
-constexpr unsigned char CR = 0x0D;
-constexpr unsigned char LF = 0x0A;
 constexpr unsigned char ESC = 0x1B;
 
 /// Rule 2: more than one suspect byte in this many is binary.
@@ -65,7 +63,7 @@ constexpr bool is_text_control(unsigned char byte) {
 }
 
 bool is_line_end(unsigned char byte) {
-    return byte == CR || byte == LF;
+    return byte == CPM_CR || byte == CPM_LF;
 }
 
 } // namespace

@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr unsigned char CR = 0x0D;
-constexpr unsigned char LF = 0x0A;
-
 // Where the next byte equal to value stands in [from, end), or end.
 const unsigned char* find(const unsigned char* from, const unsigned char* end,
                           unsigned char value) {
@@ -34,8 +31,9 @@ void source_survey::take_cpm_text(const unsigned char* bytes, std::size_t count)
     }
     const unsigned char* end = bytes + count;
     const unsigned char* mark = find(bytes, end, CPM_END_MARK);
-    for (const unsigned char* lf = find(bytes, mark, LF); lf != mark; lf = find(lf + 1, mark, LF))
-        if ((lf == bytes ? previous_ : lf[-1]) != CR)
+    for (const unsigned char* lf = find(bytes, mark, CPM_LF); lf != mark;
+         lf = find(lf + 1, mark, CPM_LF))
+        if ((lf == bytes ? previous_ : lf[-1]) != CPM_CR)
             ++line_ends_without_cr_;
     if (mark == end) {
         offset_ += count;
